@@ -1,0 +1,44 @@
+#pragma once
+// What the link needs from whatever carries packets to the board: a USB device, a
+// Unix-domain socket, or the simulated board in this process.
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+#include "link/protocol.hpp"
+
+namespace q70::link {
+
+enum class ReadStatus {
+    Ok,       // one packet was read
+    Pending,  // nothing arrived within the wait; the board may still answer
+    Failed,   // the device is gone or the read broke
+};
+
+struct ReadResult {
+    ReadStatus status = ReadStatus::Failed;
+    std::size_t size = 0;
+};
+
+class DeviceTransport {
+public:
+    virtual ~DeviceTransport() = default;
+
+    // Exclusive access to the board; false when it is absent or not accessible.
+    virtual bool open() = 0;
+    // The handle is valid (open succeeded and close has not been called since).
+    virtual bool isOpen() const = 0;
+    // One request packet of 5 to 1024 bytes, written whole.
+    virtual bool writePacket(std::span<const std::uint8_t> packet) = 0;
+    // One answer packet of up to 1024 bytes. Waits at most maxWaitMs (0: do not wait)
+    // so that the caller's thread is never held for long.
+    virtual ReadResult readPacket(PacketBuffer& buffer, int maxWaitMs) = 0;
+    // Releases the handle; harmless when it is not open.
+    virtual void close() = 0;
+    // Why the last open failed, for front ends that can say more than the catalogue text
+    // (for example missing permissions on a USB device). Empty when there is nothing to add.
+    virtual const char* lastError() const { return ""; }
+};
+
+}  // namespace q70::link
