@@ -1,0 +1,87 @@
+#include "config/text_catalogue.hpp"
+
+namespace q70::config {
+
+namespace {
+
+constexpr std::string_view kTitle = "TitleText";
+constexpr std::string_view kGeneral = "General";
+constexpr std::string_view kMenu = "MenuText";
+constexpr std::string_view kCaption = "DialogCaption";
+constexpr std::string_view kMessage = "MessageText";
+
+using K = TextKey;
+
+constexpr std::array<TextEntry, kTextCount> kTable = {{
+    {K::UtilityDialogTitle, kTitle, "UtilityDialogTitle", "Q-70 Series Setup Utility Ver.", false},
+    {K::Version, kGeneral, "Version", "1.00", false},
+    {K::MenuEnglish, kMenu, "MenuEnglish", "&English", false},
+    {K::MenuJapanese, kMenu, "MenuJapanese", "&Japanese", false},
+    {K::MenuChinese, kMenu, "MenuChinese", "&Chinese", false},
+    {K::ButtonReset, kCaption, "ButtonReset", "Reset", false},
+    {K::ButtonOK, kCaption, "ButtonOK", "OK", false},
+    {K::ButtonCancel, kCaption, "ButtonCancel", "Cancel", false},
+    {K::ButtonApply, kCaption, "ButtonApply", "Apply", false},
+    {K::ButtonUpgrade, kCaption, "ButtonUpgrade", "Update", false},
+    {K::ButtonFileSelect, kCaption, "ButtonFileSelect", "...", false},
+    {K::ButtonClose, kCaption, "ButtonClose", "Close", false},
+    {K::LabelFirmVersionVal, kCaption, "LabelFirmVersionVal", "V1.10", true},
+    {K::LabelFirmName, kCaption, "LabelFirmName", "Update File Name", false},
+    {K::LabelFirmVersion, kCaption, "LabelFirmVersion", "Firmware Version", false},
+    {K::LabelScanLineDotsVal, kCaption, "LabelScanLineDotsVal", "", true},
+    {K::LabelFeedLinesVal, kCaption, "LabelFeedLinesVal", "", true},
+    {K::LabelDeviceTypeVal, kCaption, "LabelDeviceTypeVal", "", true},
+    {K::LabelFeedLines, kCaption, "LabelFeedLines", "Feed Lines", false},
+    {K::LabelDeviceType, kCaption, "LabelDeviceType", "Device Type", false},
+    {K::FrameMaintenance, kCaption, "FrameMaintenance", "Maintenance Functions", false},
+    {K::FramePrintMode, kCaption, "FramePrintMode", "Print Setting", false},
+    {K::FrameSaveMode, kCaption, "FrameSaveMode", "Save Setting", false},
+    {K::FrameTimeStamp, kCaption, "FrameTimeStamp", "Time Stamp", false},
+    {K::FrameMargin, kCaption, "FrameMargin", "Binding Margin", false},
+    {K::FramePaper, kCaption, "FramePaper", "Paper Size", false},
+    {K::FrameAspect, kCaption, "FrameAspect", "Aspect Ratio", false},
+    {K::RadioFull, kCaption, "RadioFull", "Full", false},
+    {K::RadioProgram, kCaption, "RadioProgram", "Program", false},
+    {K::RadioTimeStampEnable, kCaption, "RadioTimeStampEnable", "Enable", false},
+    {K::RadioTimeStampDisable, kCaption, "RadioTimeStampDisable", "Disable", false},
+    {K::RadioMarginEnable, kCaption, "RadioMarginEnable", "Enable", false},
+    {K::RadioMarginDisable, kCaption, "RadioMarginDisable", "Disable", false},
+    {K::RadioOriginalImage, kCaption, "RadioOriginalImage", "Original Image", false},
+    {K::RadioMatchPaperSize, kCaption, "RadioMatchPaperSize", "Match Paper Size", false},
+    {K::RadioA4, kCaption, "RadioA4", "A4", false},
+    {K::RadioLetter, kCaption, "RadioLetter", "Letter", false},
+    {K::MsgFileOpenError, kMessage, "MsgFileOpenError", "Unable to open the file:", false},
+    {K::MsgUSBOpenError, kMessage, "MsgUSBOpenError",
+     "USB could not be opened ! Please make sure USB cable has been firmly plugged in, Q-70 USB "
+     "driver has been correctly installed and Q-70 has been powered on normally.",
+     false},
+    {K::MsgSendPktError, kMessage, "MsgSendPktError",
+     "Send packet through Q-70 Bulk-out endpoint failed ! Please check USB connection again.", false},
+    {K::MsgReceivePktError, kMessage, "MsgReceivePktError",
+     "Receive packet through Q-70 Bulk-in endpoint failed ! Please check USB connection again.",
+     false},
+    {K::MsgReceiveBadPkt, kMessage, "MsgReceiveBadPkt", "Receive bad packet from Q-70 !", false},
+    {K::MsgScanInProgress, kMessage, "MsgScanInProgress", "Image Scan is in progress...", false},
+    {K::MsgUpgradeInProgress, kMessage, "MsgUpgradeInProgress", "Firmware update is in progress...",
+     false},
+    {K::MsgComplete, kMessage, "MsgComplete", "Completed.", false},
+    {K::MsgSaveImage, kMessage, "MsgSaveImage", "Do you want to save the RDB test image into file ?",
+     false},
+    {K::MsgSetWOK, kMessage, "MsgSetWOK", "Writing set data into Q-70 flash memory succeeded !", false},
+    {K::MsgSetWNG, kMessage, "MsgSetWNG", "Writing set data into Q-70 flash memory failed !", false},
+    {K::MsgFirmUpOK, kMessage, "MsgFirmUpOK", "Q-70 firmware update succeeded !", false},
+    {K::MsgFirmUpNG, kMessage, "MsgFirmUpNG", "Q-70 firmware update failed !", false},
+    {K::MsgBadSTypeFile, kMessage, "MsgBadSTypeFile", "Bad S format file !", false},
+}};
+
+}  // namespace
+
+const std::array<TextEntry, kTextCount>& textTable() { return kTable; }
+
+const TextEntry& entry(TextKey key) { return kTable[static_cast<std::size_t>(key)]; }
+
+void TextCatalogue::loadDefaults() {
+    for (const TextEntry& e : kTable) set(e.key, std::string(e.defaultText));
+}
+
+}  // namespace q70::config

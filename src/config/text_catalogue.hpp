@@ -1,0 +1,99 @@
+#pragma once
+// Every user-visible text of the program by its INI key, with its built-in English
+// default. The table order is the order LoadTexts reads them in.
+
+#include <array>
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace q70::config {
+
+enum class TextKey : std::size_t {
+    UtilityDialogTitle,
+    Version,
+    MenuEnglish,
+    MenuJapanese,
+    MenuChinese,
+    ButtonReset,
+    ButtonOK,
+    ButtonCancel,
+    ButtonApply,
+    ButtonUpgrade,
+    ButtonFileSelect,
+    ButtonClose,
+    LabelFirmVersionVal,  // also holds the firmware version the board reports
+    LabelFirmName,
+    LabelFirmVersion,
+    LabelScanLineDotsVal,
+    LabelFeedLinesVal,
+    LabelDeviceTypeVal,
+    LabelFeedLines,
+    LabelDeviceType,
+    FrameMaintenance,
+    FramePrintMode,
+    FrameSaveMode,
+    FrameTimeStamp,
+    FrameMargin,
+    FramePaper,
+    FrameAspect,
+    RadioFull,
+    RadioProgram,
+    RadioTimeStampEnable,
+    RadioTimeStampDisable,
+    RadioMarginEnable,
+    RadioMarginDisable,
+    RadioOriginalImage,
+    RadioMatchPaperSize,
+    RadioA4,
+    RadioLetter,
+    MsgFileOpenError,
+    MsgUSBOpenError,
+    MsgSendPktError,
+    MsgReceivePktError,
+    MsgReceiveBadPkt,
+    MsgScanInProgress,
+    MsgUpgradeInProgress,
+    MsgComplete,
+    MsgSaveImage,
+    MsgSetWOK,
+    MsgSetWNG,
+    MsgFirmUpOK,
+    MsgFirmUpNG,
+    MsgBadSTypeFile,
+    Count
+};
+
+inline constexpr std::size_t kTextCount = static_cast<std::size_t>(TextKey::Count);  // 51
+
+struct TextEntry {
+    TextKey key;
+    std::string_view section;
+    std::string_view name;
+    std::string_view defaultText;
+    bool startOnly;  // read only by the LoadTexts of the window's initialisation
+};
+
+// The 51 rows, in reading order.
+const std::array<TextEntry, kTextCount>& textTable();
+const TextEntry& entry(TextKey key);
+
+class TextCatalogue {
+public:
+    // Every field starts empty, as before the program's entry point.
+    TextCatalogue() = default;
+
+    const std::string& get(TextKey key) const { return texts_[static_cast<std::size_t>(key)]; }
+    void set(TextKey key, std::string value) { texts_[static_cast<std::size_t>(key)] = std::move(value); }
+
+    // Reads the keys of the table from the INI file in table order (200-byte buffers);
+    // rows marked start only are skipped unless `full` is set.
+    void loadTexts(const std::string& iniPath, bool full);
+    // Every field to its built-in default (what a missing INI file gives).
+    void loadDefaults();
+
+private:
+    std::array<std::string, kTextCount> texts_{};
+};
+
+}  // namespace q70::config
