@@ -1,5 +1,7 @@
 #include "config/text_catalogue.hpp"
 
+#include "config/ini_file.hpp"
+
 namespace q70::config {
 
 namespace {
@@ -56,7 +58,8 @@ constexpr std::array<TextEntry, kTextCount> kTable = {{
      "driver has been correctly installed and Q-70 has been powered on normally.",
      false},
     {K::MsgSendPktError, kMessage, "MsgSendPktError",
-     "Send packet through Q-70 Bulk-out endpoint failed ! Please check USB connection again.", false},
+     "Send packet through Q-70 Bulk-out endpoint failed ! Please check USB connection again.",
+     false},
     {K::MsgReceivePktError, kMessage, "MsgReceivePktError",
      "Receive packet through Q-70 Bulk-in endpoint failed ! Please check USB connection again.",
      false},
@@ -65,10 +68,12 @@ constexpr std::array<TextEntry, kTextCount> kTable = {{
     {K::MsgUpgradeInProgress, kMessage, "MsgUpgradeInProgress", "Firmware update is in progress...",
      false},
     {K::MsgComplete, kMessage, "MsgComplete", "Completed.", false},
-    {K::MsgSaveImage, kMessage, "MsgSaveImage", "Do you want to save the RDB test image into file ?",
+    {K::MsgSaveImage, kMessage, "MsgSaveImage",
+     "Do you want to save the RDB test image into file ?", false},
+    {K::MsgSetWOK, kMessage, "MsgSetWOK", "Writing set data into Q-70 flash memory succeeded !",
      false},
-    {K::MsgSetWOK, kMessage, "MsgSetWOK", "Writing set data into Q-70 flash memory succeeded !", false},
-    {K::MsgSetWNG, kMessage, "MsgSetWNG", "Writing set data into Q-70 flash memory failed !", false},
+    {K::MsgSetWNG, kMessage, "MsgSetWNG", "Writing set data into Q-70 flash memory failed !",
+     false},
     {K::MsgFirmUpOK, kMessage, "MsgFirmUpOK", "Q-70 firmware update succeeded !", false},
     {K::MsgFirmUpNG, kMessage, "MsgFirmUpNG", "Q-70 firmware update failed !", false},
     {K::MsgBadSTypeFile, kMessage, "MsgBadSTypeFile", "Bad S format file !", false},
@@ -76,9 +81,23 @@ constexpr std::array<TextEntry, kTextCount> kTable = {{
 
 }  // namespace
 
-const std::array<TextEntry, kTextCount>& textTable() { return kTable; }
+const std::array<TextEntry, kTextCount>& textTable() {
+    return kTable;
+}
 
-const TextEntry& entry(TextKey key) { return kTable[static_cast<std::size_t>(key)]; }
+const TextEntry& entry(TextKey key) {
+    return kTable[static_cast<std::size_t>(key)];
+}
+
+void TextCatalogue::loadTexts(const std::string& iniPath, bool full) {
+    const IniFile ini = IniFile::load(iniPath);
+    for (const TextEntry& e : kTable) {
+        // The start-only rows keep what they hold on a reload: field 13 carries the
+        // board's firmware version by then.
+        if (e.startOnly && !full) continue;
+        set(e.key, ini.getString(e.section, e.name, e.defaultText, kTextBufferSize));
+    }
+}
 
 void TextCatalogue::loadDefaults() {
     for (const TextEntry& e : kTable) set(e.key, std::string(e.defaultText));

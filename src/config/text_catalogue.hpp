@@ -79,12 +79,14 @@ const std::array<TextEntry, kTextCount>& textTable();
 const TextEntry& entry(TextKey key);
 
 class TextCatalogue {
-public:
+  public:
     // Every field starts empty, as before the program's entry point.
     TextCatalogue() = default;
 
     const std::string& get(TextKey key) const { return texts_[static_cast<std::size_t>(key)]; }
-    void set(TextKey key, std::string value) { texts_[static_cast<std::size_t>(key)] = std::move(value); }
+    void set(TextKey key, std::string value) {
+        texts_[static_cast<std::size_t>(key)] = std::move(value);
+    }
 
     // Reads the keys of the table from the INI file in table order (200-byte buffers);
     // rows marked start only are skipped unless `full` is set.
@@ -92,7 +94,7 @@ public:
     // Every field to its built-in default (what a missing INI file gives).
     void loadDefaults();
 
-private:
+  private:
     std::array<std::string, kTextCount> texts_{};
 };
 
