@@ -1,6 +1,8 @@
 #include "config/text_catalogue.hpp"
 
 #include "config/ini_file.hpp"
+#include "config/startup.hpp"
+#include "config/text_decoding.hpp"
 
 namespace q70::config {
 
@@ -91,6 +93,7 @@ const TextEntry& entry(TextKey key) {
 
 void TextCatalogue::loadTexts(const std::string& iniPath, bool full) {
     const IniFile ini = IniFile::load(iniPath);
+    fileLanguage_ = ini.getString("General", "Language", kDefaultLanguage, kStartupBufferSize);
     for (const TextEntry& e : kTable) {
         // The start-only rows keep what they hold on a reload: field 13 carries the
         // board's firmware version by then.
@@ -101,6 +104,17 @@ void TextCatalogue::loadTexts(const std::string& iniPath, bool full) {
 
 void TextCatalogue::loadDefaults() {
     for (const TextEntry& e : kTable) set(e.key, std::string(e.defaultText));
+}
+
+void TextCatalogue::loadUsbOpenError(const std::string& iniPath) {
+    const IniFile ini = IniFile::load(iniPath);
+    fileLanguage_ = ini.getString("General", "Language", kDefaultLanguage, kStartupBufferSize);
+    const TextEntry& e = entry(TextKey::MsgUSBOpenError);
+    set(e.key, ini.getString(e.section, e.name, e.defaultText, kTextBufferSize));
+}
+
+std::string TextCatalogue::utf8(TextKey key) const {
+    return toUtf8(get(key), fileLanguage_);
 }
 
 }  // namespace q70::config

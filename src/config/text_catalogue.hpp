@@ -93,9 +93,20 @@ class TextCatalogue {
     void loadTexts(const std::string& iniPath, bool full);
     // Every field to its built-in default (what a missing INI file gives).
     void loadDefaults();
+    // The early read of the window's initialisation: only "MsgUSBOpenError" (200-byte
+    // buffer), so the device-open message has its text before the catalogue loads.
+    void loadUsbOpenError(const std::string& iniPath);
+
+    // The [General] Language value of the file last read: the legacy code page of texts
+    // that are not UTF-8 follows it.
+    const std::string& fileLanguage() const { return fileLanguage_; }
+    void setFileLanguage(std::string language) { fileLanguage_ = std::move(language); }
+    // A text ready for display: UTF-8 whatever the file's encoding.
+    std::string utf8(TextKey key) const;
 
   private:
     std::array<std::string, kTextCount> texts_{};
+    std::string fileLanguage_;
 };
 
 }  // namespace q70::config

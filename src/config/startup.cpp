@@ -1,0 +1,57 @@
+#include "config/startup.hpp"
+
+#include "config/ini_file.hpp"
+
+namespace q70::config {
+
+namespace {
+
+// Font sizes outside this range are typing errors; they would give an unreadable or
+// unusable window, so the default is used instead.
+constexpr int kMinFontSize = 4;
+constexpr int kMaxFontSize = 72;
+
+}  // namespace
+
+bool LogFile::open(const std::string& path) {
+    close();
+    // Append mode creates the file when missing and never truncates it; the position is
+    // at the end. Nothing is ever written.
+    file_.open(path, std::ios::out | std::ios::app | std::ios::binary);
+    return file_.is_open();
+}
+
+void LogFile::close() {
+    if (file_.is_open()) file_.close();
+    file_.clear();
+}
+
+StartupReads readStartupSettings(const Paths& paths, TextCatalogue& texts, LogFile& log) {
+    const IniFile ini = IniFile::load(paths.iniPath);
+    StartupReads r;
+
+    texts.set(TextKey::MsgFileOpenError,
+              ini.getString("MessageText", "MessageFileOpenError",
+                            entry(TextKey::MsgFileOpenError).defaultText, kStartupBufferSize));
+    texts.setFileLanguage(
+        ini.getString("General", "Language", kDefaultLanguage, kStartupBufferSize));
+
+    if (!log.open(paths.logPath)) r.logOpenError = fileOpenErrorMessage(texts, paths.logPath);
+
+    r.settings.currentLanguage =
+        ini.getString("General", "Language", kDefaultLanguage, kStartupBufferSize);
+    r.settings.dialogFontName =
+        ini.getString("General", "Mode_Font", kDefaultFontName, kStartupBufferSize);
+    const int size = ini.getInt("General", "Mode_Font_Size", kDefaultFontSize);
+    r.settings.dialogFontSize =
+        (size >= kMinFontSize && size <= kMaxFontSize) ? size : kDefaultFontSize;
+    return r;
+}
+
+std::string fileOpenErrorMessage(const TextCatalogue& texts, std::string_view path) {
+    std::string message = texts.get(TextKey::MsgFileOpenError);
+    message += path;
+    return message;
+}
+
+}  // namespace q70::config
