@@ -1,0 +1,177 @@
+#include "testimage/test_image.hpp"
+
+#include <algorithm>
+#include <climits>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <new>
+
+#include "link/protocol.hpp"
+#include "testimage/decoder.hpp"
+
+namespace q70::testimage {
+
+namespace {
+
+void put16(std::uint8_t* p, std::uint32_t v) {
+    p[0] = static_cast<std::uint8_t>(v);
+    p[1] = static_cast<std::uint8_t>(v >> 8);
+}
+
+void put32(std::uint8_t* p, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+
+bool writeFile(const std::string& path, std::span<const std::uint8_t> bytes) {
+    std::ofstream file(std::filesystem::path(path), std::ios::binary | std::ios::trunc);
+    if (!file) return false;
+    file.write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
+    file.close();
+    return !file.fail();
+}
+
+}  // namespace
+
+void TestImage::setProgramFolder(std::string folder) {
+    folder_ = std::move(folder);
+}
+
+void TestImage::setHeader(std::uint32_t width, std::uint32_t height, std::uint32_t dataSize,
+                          char deviceType) {
+    width_ = width;
+    height_ = height;
+    dataSize_ = dataSize;
+    deviceType_ = deviceType;
+}
+
+std::string TestImage::rawDataPath() const {
+    return (std::filesystem::path(folder_) / kRawDataFileName).string();
+}
+
+bool TestImage::saveRawData(std::span<const std::uint8_t> data) {
+    data_ = data;
+    // Never read past the buffer: a short buffer is written as far as it goes and reported.
+    const std::size_t count = std::min<std::size_t>(data.size(), dataSize_);
+    if (data.data() == nullptr && dataSize_ != 0) return false;
+    try {
+        if (!writeFile(rawDataPath(), data.first(count))) return false;
+    } catch (const std::exception&) {
+        return false;
+    }
+    return count == dataSize_;
+}
+
+void TestImage::releaseData() {
+    data_ = {};
+}
+
+void TestImage::releaseBitmap() {
+    dib_.clear();
+    dib_.shrink_to_fit();
+    bitmapWidth_ = 0;
+    bitmapHeight_ = 0;
+    stride_ = 0;
+}
+
+bool TestImage::buildBitmap() {
+    releaseBitmap();
+
+    const std::uint64_t words = (std::uint64_t{width_} + 31) / 32;
+    const std::uint64_t roundedWidth = words * 32;
+    const std::uint64_t stride = words * 4;
+    const std::uint64_t imageSize = stride * height_;
+    const std::uint64_t lineBytes = (std::uint64_t{height_} + 7) / 8;
+    const std::uint64_t lineStoreSize = roundedWidth * lineBytes;
+    // Outside input: refuse what the link would never carry rather than allocate it.
+    if (dataSize_ > link::kMaxImageBytes || imageSize > link::kMaxImageBytes ||
+        lineStoreSize > link::kMaxImageBytes || height_ > static_cast<std::uint32_t>(INT32_MAX))
+        return false;
+
+    std::vector<std::uint8_t> dib;
+    std::unique_ptr<std::uint8_t[]> lines;
+    try {
+        dib.assign(static_cast<std::size_t>(imageSize) + kDibHeadSize, 0);
+        lines.reset(new std::uint8_t[static_cast<std::size_t>(lineStoreSize)]);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+
+    std::uint8_t* h = dib.data();
+    put32(h + 0, kInfoHeaderSize);
+    put32(h + 4, static_cast<std::uint32_t>(roundedWidth));
+    put32(h + 8, height_);
+    put16(h + 12, 1);  // planes
+    put16(h + 14, 1);  // bits per pixel
+    put32(h + 16, 0);  // uncompressed
+    put32(h + 20, static_cast<std::uint32_t>(imageSize));
+    put32(h + 24, kPixelsPerMetre);
+    put32(h + 28, kPixelsPerMetre);
+    put32(h + 32, 0);
+    put32(h + 36, 0);
+    // Colour 0 white, colour 1 black (blue, green, red, reserved).
+    h[40] = h[41] = h[42] = 0xFF;
+
+    const std::size_t received = std::min<std::size_t>(data_.size(), dataSize_);
+    BandDecoder decoder(data_.first(received));
+    const std::size_t band = static_cast<std::size_t>(lineBytes) * 8;
+    std::uint8_t* out = lines.get();
+    for (std::uint32_t b = 0; b < width_ / 8; ++b, out += band) decoder.decodeBand(out, height_, 8);
+    if (width_ % 8 != 0) decoder.decodeBand(out, height_, width_ % 8);
+    const std::size_t decoded = static_cast<std::size_t>(width_ * lineBytes);
+    std::fill(lines.get() + decoded, lines.get() + lineStoreSize, std::uint8_t{0});
+
+    rotateLines(lines.get(), static_cast<std::uint32_t>(roundedWidth),
+                static_cast<std::size_t>(lineBytes), height_, dib.data() + kDibHeadSize,
+                static_cast<std::size_t>(stride));
+
+    dib_ = std::move(dib);
+    bitmapWidth_ = static_cast<std::uint32_t>(roundedWidth);
+    bitmapHeight_ = height_;
+    stride_ = static_cast<std::uint32_t>(stride);
+    return true;
+}
+
+std::span<const std::uint8_t> TestImage::bits() const {
+    if (dib_.empty()) return {};
+    return std::span<const std::uint8_t>(dib_).subspan(kDibHeadSize);
+}
+
+std::vector<std::uint8_t> TestImage::bitmapFileBytes() const {
+    if (dib_.empty()) return {};
+    std::vector<std::uint8_t> file(kFileHeaderSize + dib_.size());
+    file[0] = 'B';
+    file[1] = 'M';
+    put32(&file[2], static_cast<std::uint32_t>(file.size()));
+    put32(&file[10], static_cast<std::uint32_t>(kFileHeaderSize + kDibHeadSize));
+    std::copy(dib_.begin(), dib_.end(), file.begin() + kFileHeaderSize);
+    return file;
+}
+
+bool TestImage::saveBitmapFile(const std::string& path) const {
+    if (dib_.empty()) return false;
+    try {
+        return writeFile(path, bitmapFileBytes());
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+std::optional<DrawRect> drawGeometry(std::uint32_t bitmapWidth, std::uint32_t bitmapHeight, int x,
+                                     int y, int cx, int cy) {
+    if (bitmapHeight == 0) return std::nullopt;
+    const std::int64_t height =
+        cy == -1 ? std::int64_t{bitmapHeight} : std::int64_t{cy} - 2 * std::int64_t{y};
+    // A window too small for anything would otherwise ask for a mirrored picture.
+    if (height <= 0) return std::nullopt;
+    const std::int64_t width =
+        cx == -1 ? std::int64_t{bitmapWidth} : std::int64_t{bitmapWidth} * height / bitmapHeight;
+    if (width <= 0) return std::nullopt;
+    const auto clamp = [](std::int64_t v) {
+        return static_cast<int>(std::min<std::int64_t>(v, INT_MAX));
+    };
+    return DrawRect{x, y, clamp(width), clamp(height)};
+}
+
+}  // namespace q70::testimage
