@@ -10,7 +10,7 @@ namespace {
 using namespace q70::link;
 
 class EchoTransport : public DeviceTransport {
-public:
+  public:
     bool open() override { return open_ = true; }
     bool isOpen() const override { return open_; }
     bool writePacket(std::span<const std::uint8_t> p) override {
@@ -24,20 +24,20 @@ public:
     }
     void close() override { open_ = false; }
 
-private:
+  private:
     bool open_ = false;
     std::uint8_t pending_ = 0;
 };
 
 class NullTimers : public TimerService, public Clock {
-public:
+  public:
     void startTimer(int, int) override {}
     void stopTimer(int) override {}
     std::uint64_t nowMs() const override { return 0; }
 };
 
 class Sink : public LinkListener, public RequestSource {
-public:
+  public:
     void onSettingReport(std::uint8_t, std::uint8_t v) override { benchmark::DoNotOptimize(v); }
     std::uint8_t settingValueForWrite(std::uint8_t) override { return 1; }
     DateTime pickedDateTime() override { return {}; }

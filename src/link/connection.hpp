@@ -12,7 +12,7 @@
 namespace q70::link {
 
 class Connection : private StatusHandler {
-public:
+  public:
     Connection(DeviceTransport& transport, TimerService& timers, const Clock& clock,
                LinkListener& listener, RequestSource& source, LinkOptions options = {});
 
@@ -38,7 +38,7 @@ public:
     bool deviceOpen() const { return device_.deviceOpen; }
     const StatusRecord& lastStatus() const { return status_; }
 
-private:
+  private:
     void handleStatus(const AnswerView& answer) override;
     void pump();
     void reconnect();

@@ -6,8 +6,8 @@
 namespace q70::link {
 
 TransferEngine::TransferEngine(DeviceSlot& device, TimerService& timers, const Clock& clock,
-                               LinkListener& listener, RequestSource& source,
-                               StatusHandler& status, LinkOptions options)
+                               LinkListener& listener, RequestSource& source, StatusHandler& status,
+                               LinkOptions options)
     : device_(device),
       timers_(timers),
       clock_(clock),
@@ -50,8 +50,9 @@ bool TransferEngine::enqueueRequest(std::uint8_t requestCode, int value) {
     } else if (requestCode == code::SetDateTime) {
         packet = value == 0 ? encodeBare(requestCode) : encodeSetDateTime(source_.pickedDateTime());
     } else if (isSettingCode(requestCode)) {
-        packet = value == 0 ? encodeBare(requestCode)
-                            : encodeWithByte(requestCode, source_.settingValueForWrite(requestCode));
+        packet = value == 0
+                     ? encodeBare(requestCode)
+                     : encodeWithByte(requestCode, source_.settingValueForWrite(requestCode));
     } else if (requestCode == code::FirmwareData) {
         if (value == 1) {
             packet = encodeFirmwareData(firmware_sub::Start, source_.firmwarePath());
@@ -81,8 +82,8 @@ void TransferEngine::sendNextRequest() {
                                  (static_cast<std::uint32_t>(ringAt(2)) << 16) |
                                  (static_cast<std::uint32_t>(ringAt(3)) << 24);
     // Only our encoders fill the ring, so a packet always fits the queued bytes.
-    const std::size_t total = std::min<std::size_t>(length + std::size_t{kLengthFieldSize},
-                                                    queuedBytes());
+    const std::size_t total =
+        std::min<std::size_t>(length + std::size_t{kLengthFieldSize}, queuedBytes());
     for (std::size_t i = 0; i < total; ++i) state_.sendBuffer[i] = ringAt(i);
 
     if (device_.transport == nullptr ||
@@ -135,7 +136,8 @@ bool TransferEngine::receiveAnswer() {
     const std::uint64_t waited = now >= state_.lastActivityMs ? now - state_.lastActivityMs : 0;
     const auto timeout = static_cast<std::uint64_t>(std::max(options_.answerTimeoutMs, 0));
     const std::uint64_t left = waited < timeout ? timeout - waited : 0;
-    const int wait = static_cast<int>(std::min<std::uint64_t>(left, std::max(options_.maxWaitMs, 0)));
+    const int wait =
+        static_cast<int>(std::min<std::uint64_t>(left, std::max(options_.maxWaitMs, 0)));
 
     const ReadResult r = device_.transport->readPacket(state_.receiveBuffer, wait);
     if (r.status == ReadStatus::Failed) return readFailed();
@@ -259,8 +261,10 @@ bool TransferEngine::dispatchAnswer(const AnswerView& answer) {
         default:
             break;
     }
-    return c == state_.lastCommand || c == code::Acknowledge || c == code::NoAction ||
-           c == code::Continue;
+    const bool matched = c == state_.lastCommand || c == code::Acknowledge || c == code::NoAction ||
+                         c == code::Continue;
+    listener_.onAnswerDispatched(state_.lastCommand, c, matched);
+    return matched;
 }
 
 }  // namespace q70::link

@@ -55,13 +55,13 @@ struct TransferState {
 };
 
 class StatusHandler {
-public:
+  public:
     virtual ~StatusHandler() = default;
     virtual void handleStatus(const AnswerView& answer) = 0;
 };
 
 class TransferEngine {
-public:
+  public:
     TransferEngine(DeviceSlot& device, TimerService& timers, const Clock& clock,
                    LinkListener& listener, RequestSource& source, StatusHandler& status,
                    LinkOptions options = {});
@@ -88,7 +88,7 @@ public:
     const LinkOptions& options() const { return options_; }
     void setAnswerTimeout(int ms) { options_.answerTimeoutMs = ms; }
 
-private:
+  private:
     bool append(const Packet& packet);
     bool readFailed();
     bool rejectBadPacket();

@@ -20,7 +20,7 @@ enum class LinkMessage {
 
 // Supplies what the write forms of the requests carry.
 class RequestSource {
-public:
+  public:
     virtual ~RequestSource() = default;
     // Refreshes the values from the controls, then the low byte of the setting's pendingValue.
     virtual std::uint8_t settingValueForWrite(std::uint8_t settingCode) = 0;
@@ -36,7 +36,7 @@ public:
 };
 
 class LinkListener {
-public:
+  public:
     virtual ~LinkListener() = default;
 
     virtual void showMessage(LinkMessage) {}
@@ -60,6 +60,11 @@ public:
     virtual void onExchangeFailed(bool /*deviceOpen*/) {}
     // The queue has drained: refresh the window (first pump tick after the drain).
     virtual void onQueueDrainedRefresh() {}
+
+    // After every dispatched answer, whatever its handler did: lets a front end see the
+    // outcome of each exchange (for example a write answered with 0xFE).
+    virtual void onAnswerDispatched(std::uint8_t /*lastCommand*/, std::uint8_t /*answerCode*/,
+                                    bool /*matched*/) {}
 
     // Test image: the header of the first packet, then the complete data.
     virtual void onTestImageHeader(const TestImageHeader&) {}

@@ -74,7 +74,8 @@ std::uint16_t AnswerView::le16(std::size_t offset) const {
 }
 
 std::uint32_t AnswerView::le32(std::size_t offset) const {
-    return static_cast<std::uint32_t>(at(offset)) | (static_cast<std::uint32_t>(at(offset + 1)) << 8) |
+    return static_cast<std::uint32_t>(at(offset)) |
+           (static_cast<std::uint32_t>(at(offset + 1)) << 8) |
            (static_cast<std::uint32_t>(at(offset + 2)) << 16) |
            (static_cast<std::uint32_t>(at(offset + 3)) << 24);
 }
@@ -169,7 +170,8 @@ Packet encodeDeviceInfoAnswer(const DeviceInfo& info) {
         payload[off - 4] = static_cast<std::uint8_t>(v >> 8);
     };
     auto put32 = [&](std::size_t off, std::uint32_t v) {
-        for (std::size_t i = 0; i < 4; ++i) payload[off - 5 + i] = static_cast<std::uint8_t>(v >> (8 * i));
+        for (std::size_t i = 0; i < 4; ++i)
+            payload[off - 5 + i] = static_cast<std::uint8_t>(v >> (8 * i));
     };
     payload[0] = static_cast<std::uint8_t>(info.deviceType);
     put16(6, info.infoWord1);

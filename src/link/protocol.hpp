@@ -57,12 +57,12 @@ inline constexpr std::array<std::uint8_t, 5> kSettingWriteOrder = {
 
 // The eight reads queued when the window starts and after every language change.
 inline constexpr std::array<std::uint8_t, 8> kStartSequence = {
-    code::GetDeviceInfo, code::GetFirmwareVersion, code::PrintMode, code::SaveMode,
-    code::Paper,         code::Margin,             code::TimeStamp, code::GetStatus};
+    code::GetDeviceInfo, code::GetFirmwareVersion, code::PrintMode, code::SaveMode, code::Paper,
+    code::Margin,        code::TimeStamp,          code::GetStatus};
 
 constexpr bool isSettingCode(std::uint8_t c) {
-    return c == code::PrintMode || c == code::SaveMode || c == code::Paper ||
-           c == code::Margin || c == code::TimeStamp;
+    return c == code::PrintMode || c == code::SaveMode || c == code::Paper || c == code::Margin ||
+           c == code::TimeStamp;
 }
 
 // One encoded packet; fixed storage so that the request path never allocates.
@@ -102,7 +102,7 @@ std::uint32_t readLength(std::span<const std::uint8_t> packet);
 // A complete answer as the dispatcher sees it. Offsets are packet offsets (the code is
 // at 4); bytes past the announced length read as 0, so no handler reads stale data.
 class AnswerView {
-public:
+  public:
     AnswerView(std::span<const std::uint8_t> packet, std::uint32_t length)
         : packet_(packet), end_(kLengthFieldSize + static_cast<std::uint64_t>(length)) {}
 
@@ -115,7 +115,7 @@ public:
     // Text from offset to the first 0 byte or the end of the answer.
     std::string text(std::size_t offset) const;
 
-private:
+  private:
     std::span<const std::uint8_t> packet_;
     std::uint64_t end_;
 };

@@ -13,7 +13,7 @@ inline constexpr int kIdlePeriodMs = 1000;
 inline constexpr int kSlowReconnectPeriodMs = 1500;
 
 class TimerService {
-public:
+  public:
     virtual ~TimerService() = default;
     virtual void startTimer(int id, int periodMs) = 0;
     virtual void stopTimer(int id) = 0;
@@ -21,7 +21,7 @@ public:
 
 // Monotonic milliseconds; the link measures the answer timeout with it.
 class Clock {
-public:
+  public:
     virtual ~Clock() = default;
     virtual std::uint64_t nowMs() const = 0;
 };

@@ -22,7 +22,7 @@ struct ReadResult {
 };
 
 class DeviceTransport {
-public:
+  public:
     virtual ~DeviceTransport() = default;
 
     // Exclusive access to the board; false when it is absent or not accessible.

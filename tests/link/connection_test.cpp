@@ -9,7 +9,7 @@ using namespace q70::link;
 
 // A board that answers every request at once, like the simulated one, with a fixed state.
 class ConnectionTest : public LinkFixture {
-protected:
+  protected:
     void SetUp() override {
         LinkFixture::SetUp();
         transport.responder = [this](const Request& r, ScriptedTransport& t) {

@@ -8,7 +8,7 @@ namespace {
 using link::code::GetStatus;
 
 class EngineTest : public LinkFixture {
-protected:
+  protected:
     void SetUp() override {
         LinkFixture::SetUp();
         ASSERT_TRUE(transport.open());
@@ -64,7 +64,10 @@ TEST_F(EngineTest, TenBareRequestsAreSentOnePerExchangeInOrder) {
 TEST_F(EngineTest, Length1020IsOneAnswerAnd1021StartsAnImage) {
     engine.enqueueRequest(link::code::GetFirmwareVersion, 0);
     std::vector<std::uint8_t> p(1024, 'v');
-    p[0] = 0xFC; p[1] = 0x03; p[2] = 0; p[3] = 0;  // 1020
+    p[0] = 0xFC;
+    p[1] = 0x03;
+    p[2] = 0;
+    p[3] = 0;  // 1020
     p[4] = link::code::GetFirmwareVersion;
     transport.queueBytes(p);
     ASSERT_TRUE(exchange());
@@ -193,8 +196,9 @@ TEST_F(EngineTest, MalformedFirstPacketsAreBadPackets) {
     engine.enqueueRequest(GetStatus, 0);
     transport.queueBytes({0, 0, 0, 0, 2, 1});
     EXPECT_FALSE(exchange());
-    EXPECT_EQ(listener.messages, (std::vector<link::LinkMessage>{link::LinkMessage::ReceiveBadPkt,
-                                                                 link::LinkMessage::ReceiveBadPkt}));
+    EXPECT_EQ(listener.messages,
+              (std::vector<link::LinkMessage>{link::LinkMessage::ReceiveBadPkt,
+                                              link::LinkMessage::ReceiveBadPkt}));
     EXPECT_FALSE(engine.isAwaitingAnswer());
     EXPECT_TRUE(listener.states.empty());
 }
@@ -207,7 +211,10 @@ TEST_F(EngineTest, OversizedImageIsRefusedWithoutLosingTheFraming) {
     first[0] = static_cast<std::uint8_t>(length);
     first[1] = static_cast<std::uint8_t>(length >> 8);
     first[4] = 4;
-    first[6] = 0xFF; first[7] = 0xFF; first[8] = 0x10; first[9] = 0x00;
+    first[6] = 0xFF;
+    first[7] = 0xFF;
+    first[8] = 0x10;
+    first[9] = 0x00;
     transport.queueBytes(first);
     transport.queueBytes(std::vector<std::uint8_t>(1024, 0x01));
     transport.queueBytes(std::vector<std::uint8_t>(1024, 0x02));
@@ -237,7 +244,8 @@ TEST_F(EngineTest, ReadsAreBoundedAndASilentBoardTimesOut) {
     EXPECT_TRUE(listener.messages.empty());
     sched.elapse(50);  // 5000 ms since the request went out
     EXPECT_FALSE(engine.receiveAnswer());
-    EXPECT_EQ(listener.messages, std::vector<link::LinkMessage>{link::LinkMessage::ReceivePktError});
+    EXPECT_EQ(listener.messages,
+              std::vector<link::LinkMessage>{link::LinkMessage::ReceivePktError});
     EXPECT_FALSE(transport.isOpen());
     for (int w : transport.readWaits) EXPECT_LE(w, 50);
 }

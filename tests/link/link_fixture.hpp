@@ -14,8 +14,10 @@ inline std::vector<std::uint8_t> toBytes(const link::Packet& p) {
 }
 
 class LinkFixture : public ::testing::Test {
-protected:
-    void SetUp() override { sched.setHandler([this](int id) { conn.onTimer(id); }); }
+  protected:
+    void SetUp() override {
+        sched.setHandler([this](int id) { conn.onTimer(id); });
+    }
 
     // The board answers each request with the given packet.
     void answerWith(const link::Packet& p) { transport.queueAnswer(p); }

@@ -7,11 +7,14 @@
 namespace q70::link {
 namespace {
 
-std::vector<std::uint8_t> bytes(const Packet& p) { return {p.bytes.begin(), p.bytes.begin() + static_cast<std::ptrdiff_t>(p.size)}; }
+std::vector<std::uint8_t> bytes(const Packet& p) {
+    return {p.bytes.begin(), p.bytes.begin() + static_cast<std::ptrdiff_t>(p.size)};
+}
 
 TEST(Protocol, RequestLayouts) {
     EXPECT_EQ(bytes(encodeBare(code::GetStatus)), (std::vector<std::uint8_t>{1, 0, 0, 0, 2}));
-    EXPECT_EQ(bytes(encodeWithByte(code::Paper, 1)), (std::vector<std::uint8_t>{2, 0, 0, 0, 18, 1}));
+    EXPECT_EQ(bytes(encodeWithByte(code::Paper, 1)),
+              (std::vector<std::uint8_t>{2, 0, 0, 0, 18, 1}));
     EXPECT_EQ(bytes(encodeSetDateTime({2004, 12, 31, 23, 59})),
               (std::vector<std::uint8_t>{0x07, 0, 0, 0, 0x05, 0xD4, 0x07, 0x0C, 0x1F, 0x17, 0x3B}));
 
@@ -65,7 +68,8 @@ TEST(Protocol, DeviceInfoAndItsTypeLetter) {
 
 TEST(Protocol, BytesPastTheLengthReadAsZeroAndTextsEndThere) {
     PacketBuffer buf{};
-    const std::vector<std::uint8_t> junk = {6, 0, 0, 0, 13, 'V', '1', '.', '2', '.', '3', 'X', 'Y', 'Z'};
+    const std::vector<std::uint8_t> junk = {6,   0,   0,   0,   13,  'V', '1',
+                                            '.', '2', '.', '3', 'X', 'Y', 'Z'};
     std::copy(junk.begin(), junk.end(), buf.begin());
     // Length 6 covers the code and "V1.2." only; the rest is not part of the answer.
     const AnswerView a(buf, 6);
@@ -87,8 +91,10 @@ TEST(Protocol, StatusRecordAndReactions) {
 
     EXPECT_EQ(reactionTo(0), StateReaction::FetchTestImage);
     EXPECT_EQ(reactionTo(1), StateReaction::OpenPanel);
-    for (int st : {2, 6, 15, 16}) EXPECT_EQ(reactionTo(static_cast<std::uint8_t>(st)), StateReaction::ClosePanel) << st;
-    for (int st : {7, 14, 17, 255}) EXPECT_EQ(reactionTo(static_cast<std::uint8_t>(st)), StateReaction::None) << st;
+    for (int st : {2, 6, 15, 16})
+        EXPECT_EQ(reactionTo(static_cast<std::uint8_t>(st)), StateReaction::ClosePanel) << st;
+    for (int st : {7, 14, 17, 255})
+        EXPECT_EQ(reactionTo(static_cast<std::uint8_t>(st)), StateReaction::None) << st;
 }
 
 TEST(Protocol, TestImageAnswerSplitsIntoPackets) {

@@ -12,7 +12,7 @@
 namespace q70::test {
 
 class ManualScheduler : public link::TimerService, public link::Clock {
-public:
+  public:
     struct Event {
         std::uint64_t atMs;
         int id;
@@ -38,7 +38,7 @@ public:
     std::uint64_t ticks(int id) const;
     const std::vector<Event>& events() const { return events_; }
 
-private:
+  private:
     struct Timer {
         int periodMs;
         std::uint64_t dueMs;

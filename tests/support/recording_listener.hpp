@@ -10,7 +10,7 @@
 namespace q70::test {
 
 class RecordingListener : public link::LinkListener, public link::RequestSource {
-public:
+  public:
     // LinkListener
     void showMessage(link::LinkMessage m) override { messages.push_back(m); }
     void onTransferReset() override { ++transferResets; }
@@ -25,10 +25,14 @@ public:
     void onExchangeFailed(bool open) override { failures.push_back(open); }
     void onQueueDrainedRefresh() override { ++refreshes; }
     void onTestImageHeader(const link::TestImageHeader& h) override { headers.push_back(h); }
-    void onTestImageComplete(std::vector<std::uint8_t> d) override { images.push_back(std::move(d)); }
+    void onTestImageComplete(std::vector<std::uint8_t> d) override {
+        images.push_back(std::move(d));
+    }
 
     // RequestSource
-    std::uint8_t settingValueForWrite(std::uint8_t c) override { return static_cast<std::uint8_t>(c + 100); }
+    std::uint8_t settingValueForWrite(std::uint8_t c) override {
+        return static_cast<std::uint8_t>(c + 100);
+    }
     link::DateTime pickedDateTime() override { return dateTime; }
     std::span<const std::uint8_t> firmwarePath() override {
         return {reinterpret_cast<const std::uint8_t*>(path.data()), path.size()};

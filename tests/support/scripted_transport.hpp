@@ -14,7 +14,7 @@
 namespace q70::test {
 
 class ScriptedTransport : public link::DeviceTransport {
-public:
+  public:
     // One scripted read: a packet, or a failure, or nothing yet (Pending).
     struct Read {
         link::ReadStatus status = link::ReadStatus::Ok;
@@ -27,8 +27,13 @@ public:
     link::ReadResult readPacket(link::PacketBuffer& buffer, int maxWaitMs) override;
     void close() override;
 
-    void queueAnswer(const link::Packet& p) { reads.push_back({link::ReadStatus::Ok, {p.bytes.begin(), p.bytes.begin() + static_cast<std::ptrdiff_t>(p.size)}}); }
-    void queueBytes(std::vector<std::uint8_t> b) { reads.push_back({link::ReadStatus::Ok, std::move(b)}); }
+    void queueAnswer(const link::Packet& p) {
+        reads.push_back({link::ReadStatus::Ok,
+                         {p.bytes.begin(), p.bytes.begin() + static_cast<std::ptrdiff_t>(p.size)}});
+    }
+    void queueBytes(std::vector<std::uint8_t> b) {
+        reads.push_back({link::ReadStatus::Ok, std::move(b)});
+    }
     void queueFailure() { reads.push_back({link::ReadStatus::Failed, {}}); }
 
     // Knobs.
@@ -44,7 +49,7 @@ public:
     int closeCalls = 0;
     std::vector<int> readWaits;  // maxWaitMs of every read
 
-private:
+  private:
     bool open_ = false;
 };
 

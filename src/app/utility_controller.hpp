@@ -1,0 +1,141 @@
+#pragma once
+// The main window's logic without widgets: start-up, captions, layout of the maintenance
+// panel, routing of commands and of the link's answers to the settings, the firmware
+// update and the test image. Front ends forward their events here and render what the
+// controller tells their WindowView.
+
+#include <cstdint>
+#include <string>
+
+#include "app/window_view.hpp"
+#include "config/paths.hpp"
+#include "config/startup.hpp"
+#include "config/text_catalogue.hpp"
+#include "firmware/firmware_transfer.hpp"
+#include "link/connection.hpp"
+#include "settings/settings_panel.hpp"
+#include "testimage/test_image.hpp"
+
+namespace q70::app {
+
+// The two pixel steps of the window's layout.
+inline constexpr int kMaintenanceStepPx = 183;
+inline constexpr int kButtonRowFromBottomPx = 40;
+
+// Sees the outcome of every exchange: q70ctl uses it to tell a write that the board
+// acknowledged from one it answered otherwise.
+class ExchangeObserver {
+  public:
+    virtual ~ExchangeObserver() = default;
+    virtual void onAnswer(std::uint8_t lastCommand, std::uint8_t answerCode, bool matched) = 0;
+};
+
+struct ControllerOptions {
+    std::string programFolder;  // the executable's folder: INI, Loc/, help, log, rawdata.bin
+    link::LinkOptions link;
+};
+
+class UtilityController : public link::LinkListener, public link::RequestSource {
+  public:
+    UtilityController(WindowView& view, link::DeviceTransport& transport,
+                      link::TimerService& timers, const link::Clock& clock,
+                      config::TextCatalogue& texts, testimage::TestImage& image,
+                      ControllerOptions options);
+
+    // Before the window exists: the file-open message, the log, language and font.
+    // A log that cannot be opened is reported through the view.
+    config::StartupSettings startupReads();
+    // The window's initialisation; answers 1.
+    int onInitDialog();
+    void onTimer(int timerId);
+    // Buttons, radio clicks, the dialog's own OK (1) and cancel (2), the language commands
+    // and the maintenance toggle.
+    void onCommand(int commandId);
+    // The user edited the firmware path field.
+    void onFirmwarePathEdited();
+    // The date or time picker changed.
+    void onDateTimeChanged(int pickerId);
+    void onHelp();
+    // The test-image window is being closed: asks whether to save; true when it may close.
+    bool onTestImageWindowClose();
+    // The window is being destroyed: log closed, timers stopped.
+    void shutdown();
+
+    void setExchangeObserver(ExchangeObserver* observer) { observer_ = observer; }
+
+    // State, for front ends and tests.
+    const settings::SettingsModel& settings() const { return model_; }
+    settings::SettingsPanel& panel() { return panel_; }
+    const firmware::FirmwareTransfer& firmware() const { return firmware_; }
+    bool firmwareUpdating() const { return firmwareUpdating_; }
+    bool lastChunkQueued() const { return lastChunkQueued_; }
+    bool maintenanceShown() const { return maintenanceShown_; }
+    const std::string& currentLanguage() const { return currentLanguage_; }
+    const config::Paths& paths() const { return paths_; }
+    link::Connection& connection() { return connection_; }
+    const link::Connection& connection() const { return connection_; }
+    const testimage::TestImage& testImage() const { return image_; }
+    const config::TextCatalogue& texts() const { return texts_; }
+
+    // Operations other Parts name, public so that front ends and tests can reach them.
+    void applyCaptions();
+    void showMaintenancePanel(bool show);
+    void toggleMaintenancePanel();
+    void resetDeviceState();
+    void writeSettings(bool closeAfterWrite);  // Apply (false) and OK (true)
+    void chooseFirmwareFile();
+    void startFirmwareUpdate();
+    void showProgressArea(bool show);
+    void showProgress(int percent);
+
+  private:
+    // LinkListener
+    void showMessage(link::LinkMessage message) override;
+    void onTransferReset() override;
+    void onAcknowledgement(std::uint8_t lastCommand) override;
+    void onDeviceInfo(const link::DeviceInfo& info) override;
+    void onSettingReport(std::uint8_t settingCode, std::uint8_t value) override;
+    void onFirmwareVersion(const std::string& version) override;
+    void onFirmwareContinue() override;
+    void onDeviceState(std::uint8_t deviceState) override;
+    bool isFirmwareUpdating() const override { return firmwareUpdating_; }
+    void onFirmwareLinkLost() override;
+    void onExchangeFailed(bool deviceOpen) override;
+    void onQueueDrainedRefresh() override;
+    void onAnswerDispatched(std::uint8_t lastCommand, std::uint8_t answerCode,
+                            bool matched) override;
+    void onTestImageHeader(const link::TestImageHeader& header) override;
+    void onTestImageComplete(std::vector<std::uint8_t> data) override;
+
+    // RequestSource
+    std::uint8_t settingValueForWrite(std::uint8_t settingCode) override;
+    link::DateTime pickedDateTime() override;
+    std::span<const std::uint8_t> firmwarePath() override;
+    std::span<const std::uint8_t> firmwareChunk() override;
+    bool firmwareChunkReachesEnd() override;
+    void setLastChunkQueued() override { lastChunkQueued_ = true; }
+
+    void switchLanguage(config::Language language);
+    void reload();
+    void firmwareStep(std::uint64_t length);
+    std::string ui(config::TextKey key) const { return texts_.utf8(key); }
+
+    WindowView& view_;
+    link::TimerService& timers_;
+    config::TextCatalogue& texts_;
+    testimage::TestImage& image_;
+    config::Paths paths_;
+    config::LogFile log_;
+    std::string currentLanguage_;
+
+    settings::SettingsModel model_;
+    bool firmwareUpdating_ = false;
+    bool lastChunkQueued_ = false;
+    bool maintenanceShown_ = false;
+    firmware::FirmwareTransfer firmware_;
+    settings::SettingsPanel panel_;
+    link::Connection connection_;
+    ExchangeObserver* observer_ = nullptr;
+};
+
+}  // namespace q70::app

@@ -1,0 +1,49 @@
+#pragma once
+// The editing rules of the settings panel and the rule that enables the window's controls.
+
+#include <cstdint>
+#include <string>
+
+#include "app/window_view.hpp"
+#include "settings/settings_model.hpp"
+
+namespace q70::settings {
+
+class SettingsPanel {
+  public:
+    // `firmwareUpdating` is read for the enable rule; `filePath` receives the text of the
+    // firmware path field whenever the Update button is refreshed.
+    SettingsPanel(app::WindowView& view, SettingsModel& model, const bool& firmwareUpdating,
+                  std::string& filePath);
+
+    SettingsModel& model() { return model_; }
+    const SettingsModel& model() const { return model_; }
+
+    // Every pendingValue from its radio pair (-1 when neither radio is on).
+    void readControls();
+    // Check the radio whose index equals pendingValue (neither when it is not 0 or 1).
+    void showModel();
+
+    // Start values, device record, dirty; then show. (The controller clears its flags.)
+    void resetDeviceState();
+    void onRadioClicked(int controlId);
+    void onDateTimeChanged();
+    void reset();
+    void setPanelEnabled(bool enable);
+    void refreshUpdateButton();
+    void updateApplyButton();
+
+    // Answer reactions.
+    void onWriteAcknowledged(std::uint8_t settingCode);
+    void onSettingReport(std::uint8_t settingCode, std::uint8_t value);
+    void onDeviceInfo(const link::DeviceInfo& info);
+    void onDeviceState(std::uint8_t deviceState);
+
+  private:
+    app::WindowView& view_;
+    SettingsModel& model_;
+    const bool& firmwareUpdating_;
+    std::string& filePath_;
+};
+
+}  // namespace q70::settings

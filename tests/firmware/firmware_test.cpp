@@ -1,0 +1,301 @@
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "firmware/firmware_transfer.hpp"
+#include "support/controller_fixture.hpp"
+
+namespace q70::test {
+namespace {
+
+namespace id = app::id;
+
+// An S-record-like line of exactly `length` characters.
+std::string line(std::size_t length, char fill = '0') {
+    std::string s = "S1";
+    s.resize(length, fill);
+    return s;
+}
+
+std::string lines(int count, std::size_t length) {
+    std::string s;
+    for (int i = 0; i < count; ++i) s += line(length, static_cast<char>('A' + i % 26)) + "\n";
+    return s;
+}
+
+struct Chunk {
+    std::uint8_t subCode;
+    std::string text;
+};
+
+class FirmwareTest : public ControllerFixture {
+  protected:
+    // The data requests the board received, in order (the start request apart).
+    std::vector<Chunk> chunks() const {
+        std::vector<Chunk> out;
+        for (const auto& p : board.firmwareRequests) {
+            if (p[5] == link::firmware_sub::Start) continue;
+            out.push_back({p[5], std::string(p.begin() + 6, p.end() - 1)});
+        }
+        return out;
+    }
+    std::string startText() const {
+        for (const auto& p : board.firmwareRequests) {
+            if (p[5] == link::firmware_sub::Start) return std::string(p.begin() + 6, p.end() - 1);
+        }
+        return "<none>";
+    }
+    std::string received() const {
+        std::string all;
+        for (const auto& c : chunks()) all += c.text;
+        return all;
+    }
+    void update(const std::string& name, const std::string& content) {
+        writeFile(name, content);
+        view.typePath((folder / name).string());
+        view.click(id::Update);
+    }
+};
+
+TEST_F(FirmwareTest, SixteenLinesGoInOneLastChunk) {
+    start();
+    update("fw.mot", lines(16, 20));
+    sched.advance(10 * 50);
+    const auto c = chunks();
+    ASSERT_EQ(c.size(), 1u);
+    EXPECT_EQ(c[0].subCode, link::firmware_sub::LastChunk);
+    EXPECT_EQ(c[0].text, lines(16, 20));
+    EXPECT_EQ(view.progress, 100);
+    EXPECT_EQ(view.text(id::ProgressText), "Firmware update is in progress... 100% Completed.");
+    EXPECT_TRUE(controller->lastChunkQueued());
+    EXPECT_EQ(board.firmwareRequests.size(), 2u) << "the last acknowledgement queues nothing";
+}
+
+TEST_F(FirmwareTest, SeventeenLinesTakeTwoChunks) {
+    start();
+    update("fw.mot", lines(17, 20));
+    sched.advance(10 * 50);
+    const auto c = chunks();
+    ASSERT_EQ(c.size(), 2u);
+    EXPECT_EQ(c[0].subCode, link::firmware_sub::Chunk);
+    EXPECT_EQ(c[0].text, lines(16, 20));
+    EXPECT_EQ(c[1].subCode, link::firmware_sub::LastChunk);
+    EXPECT_EQ(c[1].text, line(20, 'Q') + "\n");
+}
+
+TEST_F(FirmwareTest, ProgressCountsTheChunkBeingSent) {
+    start();
+    update("fw.mot", lines(32, 20));
+    EXPECT_TRUE(view.visible(id::Progress));
+    sched.advance(10 * 50);
+    EXPECT_EQ(view.progressHistory,
+              (std::vector<int>{0, 0, 50, 100}));  // area shown, start, chunks
+    EXPECT_EQ(chunks().size(), 2u);
+}
+
+TEST_F(FirmwareTest, LineEndsBecomeOneLineFeed) {
+    start();
+    update("fw.mot", "S0030000FC\r\nS1050000AABB\r\nS9030000FC");
+    sched.advance(10 * 50);
+    EXPECT_EQ(received(), "S0030000FC\nS1050000AABB\nS9030000FC\n");
+}
+
+TEST_F(FirmwareTest, RealisticFileArrivesWholeInWholeLineChunks) {
+    std::mt19937 rng(7);
+    std::string file;
+    std::string expected;
+    for (int i = 0; i < 3000; ++i) {
+        const std::size_t n = 10 + rng() % 69;  // 10 to 78 characters
+        std::string l = line(n, static_cast<char>('0' + rng() % 10));
+        file += l + (i % 3 == 0 ? "\r\n" : "\n");
+        expected += l + "\n";
+    }
+    start();
+    update("big.mot", file);
+    const std::size_t before = transport.written.size();
+    sched.advance(2000 * 50);
+    EXPECT_EQ(received(), expected);
+    for (const auto& c : chunks()) {
+        EXPECT_LE(c.text.size(), link::kChunkCapacity);
+        EXPECT_EQ(c.text.back(), '\n');
+    }
+    EXPECT_EQ(chunks().back().subCode, link::firmware_sub::LastChunk);
+    // One exchange per tick: the start request and each chunk, after the poll queued before.
+    std::size_t firmware = 0;
+    for (std::size_t i = before; i < transport.written.size(); ++i) {
+        if (transport.written[i][4] == link::code::FirmwareData) ++firmware;
+    }
+    EXPECT_EQ(firmware, chunks().size() + 1);
+}
+
+TEST_F(FirmwareTest, NChunksTakeNPlusOneTicks) {
+    start();
+    const std::string file = lines(16 * 20, 40);  // 20 chunks of 16 lines of 41 bytes
+    writeFile("fw.mot", file);
+    view.typePath((folder / "fw.mot").string());
+    sched.advance(1000);  // let the poll settle: one GetStatus is queued behind each answer
+    const std::uint64_t ticksBefore = sched.ticks(link::kPumpTimer);
+    view.click(id::Update);
+    while (chunks().size() < 20) {
+        ASSERT_LT(sched.ticks(link::kPumpTimer) - ticksBefore, 100u);
+        sched.step();
+    }
+    // The queued poll, the start request and 20 chunks.
+    EXPECT_EQ(sched.ticks(link::kPumpTimer) - ticksBefore, 22u);
+}
+
+TEST_F(FirmwareTest, StartRequestCarriesTheFieldTextNotTheFullPath) {
+    start();
+    writeFile("chosen.mot", lines(3, 12));
+    view.firmwareChoices.push_back((folder / "chosen.mot").string());
+    view.click(id::FileSelect);
+    EXPECT_EQ(view.text(id::FirmwarePath), "chosen.mot");
+    EXPECT_EQ(controller->firmware().filePath, "chosen.mot");
+    EXPECT_TRUE(view.enabled(id::Update));
+    EXPECT_TRUE(view.isChecked(id::RadioProgram));
+    EXPECT_FALSE(view.enabled(id::RadioFull));
+    view.click(id::Update);  // the bare name opens: the chosen folder is now the current one
+    sched.advance(5 * 50);
+    EXPECT_EQ(startText(), "chosen.mot");
+    EXPECT_EQ(received(), lines(3, 12));
+}
+
+TEST_F(FirmwareTest, CancelledDialogChangesNothing) {
+    start();
+    view.typePath("kept.mot");
+    view.firmwareChoices.push_back(std::nullopt);
+    view.click(id::FileSelect);
+    EXPECT_EQ(view.text(id::FirmwarePath), "kept.mot");
+    EXPECT_EQ(controller->firmware().filePath, "kept.mot");
+    EXPECT_TRUE(view.enabled(id::Update));
+}
+
+TEST_F(FirmwareTest, TypedNamesAreRelativeToTheCurrentFolder) {
+    start();
+    writeFile("typed.mot", lines(2, 12));
+    std::filesystem::current_path(folder);
+    view.typePath("typed.mot");
+    EXPECT_TRUE(view.enabled(id::Update));
+    view.click(id::Update);
+    sched.advance(5 * 50);
+    EXPECT_EQ(startText(), "typed.mot");
+    EXPECT_EQ(received(), lines(2, 12));
+}
+
+TEST_F(FirmwareTest, FileThatCannotBeOpenedIsReportedAndNothingIsSent) {
+    start();
+    const std::size_t before = transport.written.size();
+    view.typePath("elsewhere/missing.mot");
+    view.click(id::Update);
+    EXPECT_EQ(view.messages,
+              std::vector<std::string>{"Unable to open the file:elsewhere/missing.mot"});
+    EXPECT_FALSE(view.enabled(id::FirmwarePath));
+    EXPECT_FALSE(controller->firmwareUpdating());
+    sched.advance(3000);
+    for (auto c : writtenCodes(before)) EXPECT_NE(c, link::code::FirmwareData);
+}
+
+TEST_F(FirmwareTest, OverlongLinesAndPathsAreRefusedBeforeSending) {
+    start();
+    update("long.mot", lines(2, 20) + line(896) + "\n");
+    EXPECT_EQ(view.messages, std::vector<std::string>{"Bad S format file !"});
+    EXPECT_FALSE(controller->firmwareUpdating());
+
+    const std::string longName = std::string(897, 'x');
+    view.typePath(longName);
+    view.click(id::Update);
+    ASSERT_EQ(view.messages.size(), 2u);
+    EXPECT_EQ(view.messages[1], "Unable to open the file:" + longName);
+    sched.advance(1000);
+    EXPECT_TRUE(board.firmwareRequests.empty());
+
+    // 895 characters and the line feed still fit a chunk.
+    view.messages.clear();
+    update("edge.mot", line(895) + "\n" + line(895) + "\n");
+    sched.advance(10 * 50);
+    EXPECT_TRUE(view.messages.empty());
+    EXPECT_EQ(chunks().size(), 2u);
+}
+
+TEST_F(FirmwareTest, EmptyFileShowsCompleteAndSendsOneLineFeed) {
+    start();
+    update("empty.mot", "");
+    sched.advance(10 * 50);
+    const auto c = chunks();
+    ASSERT_EQ(c.size(), 1u);
+    EXPECT_EQ(c[0].text, "\n");
+    EXPECT_EQ(c[0].subCode, link::firmware_sub::LastChunk);
+    EXPECT_EQ(view.progress, 100);
+}
+
+TEST_F(FirmwareTest, UpdateWithTheBoardAbsentSendsOnceItIsBack) {
+    transport.openSucceeds = false;
+    start();
+    ASSERT_EQ(view.messages.size(), 1u);
+    update("fw.mot", lines(3, 12));
+    EXPECT_EQ(view.progress, 0);
+    EXPECT_TRUE(view.visible(id::Progress));
+    sched.advance(1000);
+    EXPECT_TRUE(transport.written.empty());
+    transport.openSucceeds = true;
+    sched.advance(20 * 50);
+    EXPECT_EQ(startText(), (folder / "fw.mot").string());
+    EXPECT_EQ(received(), lines(3, 12));
+}
+
+TEST_F(FirmwareTest, NoStatusPollDuringOrAfterTheUpdate) {
+    start();
+    sched.advance(1000);
+    update("fw.mot", lines(40, 20));
+    const std::size_t from = transport.written.size();
+    sched.advance(60000);
+    // Only the poll queued before Update goes out; its answer queues no other.
+    const auto codes = writtenCodes(from);
+    ASSERT_FALSE(codes.empty());
+    EXPECT_EQ(codes.front(), link::code::GetStatus);
+    EXPECT_EQ(std::count(codes.begin(), codes.end(), link::code::GetStatus), 1);
+    EXPECT_EQ(chunks().size(), 3u);
+    // The window stays in the finished state: only Cancel usable, progress at 100.
+    EXPECT_TRUE(view.enabled(id::Cancel));
+    EXPECT_FALSE(view.enabled(id::OK));
+    EXPECT_EQ(view.progress, 100);
+}
+
+TEST_F(FirmwareTest, LinkLossDuringTheTransferHidesProgressSilently) {
+    start();
+    update("fw.mot", lines(64, 20));
+    sched.advance(2 * 50);
+    transport.responder = [](const link::Request&, ScriptedTransport& t) { t.queueFailure(); };
+    sched.advance(50);
+    EXPECT_TRUE(view.messages.empty());
+    EXPECT_FALSE(view.visible(id::Progress));
+    EXPECT_FALSE(view.visible(id::ProgressText));
+    EXPECT_EQ(sched.period(link::kReconnectTimer), link::kSlowReconnectPeriodMs);
+    EXPECT_FALSE(sched.running(link::kPumpTimer));
+    EXPECT_TRUE(controller->firmwareUpdating());
+}
+
+TEST_F(FirmwareTest, ContinuationWithoutAnOpenFileDoesNothing) {
+    start();
+    board.version = "";
+    // The board answers a status poll with 22: nothing to continue.
+    transport.responder = [](const link::Request&, ScriptedTransport& t) {
+        t.queueAnswer(link::encodeAnswer(link::code::FirmwareData));
+    };
+    sched.advance(2000);
+    EXPECT_TRUE(board.firmwareRequests.empty());
+    EXPECT_EQ(view.progress, -1);
+}
+
+TEST(FirmwareProgress, PercentNeverOverflowsOrDividesByZero) {
+    EXPECT_EQ(firmware::progressPercent(0, 0), 100);
+    EXPECT_EQ(firmware::progressPercent(50, 100), 50);
+    const std::uint64_t big = 50'000'000;  // above what a 32-bit product can hold
+    EXPECT_EQ(firmware::progressPercent(big / 2, big), 50);
+    EXPECT_EQ(firmware::progressPercent(big - 1, big), 99);
+    EXPECT_EQ(firmware::progressText("Firmware update is in progress...", 37, "Completed."),
+              "Firmware update is in progress... 37% Completed.");
+}
+
+}  // namespace
+}  // namespace q70::test

@@ -1,0 +1,98 @@
+#pragma once
+// A window without widgets for tests: it keeps each control's state by id, acts like the
+// platform's controls when a test clicks or types, and answers questions as told.
+
+#include <deque>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/utility_controller.hpp"
+#include "app/window_view.hpp"
+
+namespace q70::test {
+
+class FakeView : public app::WindowView {
+  public:
+    struct Control {
+        bool enabled = true;
+        bool visible = true;
+        bool checked = false;
+        std::string text;
+        int x = 0, y = 0, width = 77, height = 33;
+    };
+
+    // Control state.
+    void setEnabled(int id, bool e) override { controls[id].enabled = e; }
+    void setVisible(int id, bool v) override { controls[id].visible = v; }
+    void setText(int id, const std::string& t) override { controls[id].text = t; }
+    std::string text(int id) const override;
+    void setChecked(int id, bool c) override { controls[id].checked = c; }
+    bool isChecked(int id) const override;
+    void setProgress(int p) override {
+        progress = p;
+        progressHistory.push_back(p);
+    }
+    link::DateTime pickedDateTime() const override { return dateTime; }
+    void setFocus(int id) override { focus = id; }
+
+    void setTitle(const std::string& t) override { title = t; }
+    void setLanguageMenuTexts(const std::string& en, const std::string& ja,
+                              const std::string& zh) override {
+        menu = {en, ja, zh};
+    }
+    app::Rect windowRect() const override { return window; }
+    void moveWindow(const app::Rect& r) override { window = r; }
+    app::Size clientSize() const override {
+        return {window.width() - 2 * frameWidth, window.height() - captionHeight - frameWidth};
+    }
+    app::Size controlSize(int id) const override;
+    void moveControl(int id, int x, int y, int w, int h) override;
+    void repaint() override { ++repaints; }
+    void endDialog(int result) override { endResults.push_back(result); }
+
+    void showMessage(const std::string& t) override { messages.push_back(t); }
+    std::optional<std::string> chooseFirmwareFile() override { return next(firmwareChoices); }
+    app::Choice askYesNoCancel(const std::string& t) override;
+    std::optional<std::string> chooseBitmapFile() override { return next(bitmapChoices); }
+    void openHelp(const std::string& path) override { helpOpened.push_back(path); }
+    void showTestImage() override { ++imageWindowsOpened; }
+
+    // What a user does.
+    void attach(app::UtilityController& c) { controller = &c; }
+    // A click: radios check themselves and clear their partner, as the platform does.
+    void click(int id);
+    void typePath(const std::string& text);
+    void editDate(const link::DateTime& dt);
+
+    const Control& control(int id) const;
+    bool enabled(int id) const { return control(id).enabled; }
+    bool visible(int id) const { return control(id).visible; }
+
+    std::map<int, Control> controls;
+    int progress = -1;
+    std::vector<int> progressHistory;
+    link::DateTime dateTime{2026, 12, 7, 21, 43};
+    int focus = 0;
+    std::string title;
+    std::vector<std::string> menu;
+    app::Rect window{0, 0, 788, 574};  // the template's outer size at 8 points
+    int frameWidth = 3;
+    int captionHeight = 26;
+    int repaints = 0;
+    std::vector<int> endResults;
+    std::vector<std::string> messages;
+    std::deque<std::optional<std::string>> firmwareChoices;
+    std::deque<std::optional<std::string>> bitmapChoices;
+    std::deque<app::Choice> answers;
+    std::vector<std::string> questions;
+    std::vector<std::string> helpOpened;
+    int imageWindowsOpened = 0;
+    app::UtilityController* controller = nullptr;
+
+  private:
+    static std::optional<std::string> next(std::deque<std::optional<std::string>>& q);
+};
+
+}  // namespace q70::test
