@@ -4,7 +4,6 @@
 #include <system_error>
 
 #include "app/control_ids.hpp"
-#include "config/text_decoding.hpp"
 
 namespace q70::app {
 
@@ -27,7 +26,8 @@ UtilityController::UtilityController(WindowView& view, link::DeviceTransport& tr
 config::StartupSettings UtilityController::startupReads() {
     const config::StartupReads reads = config::readStartupSettings(paths_, texts_, log_);
     if (!reads.logOpenError.empty()) {
-        view_.showMessage(config::toUtf8(reads.logOpenError, reads.settings.currentLanguage));
+        // Only the catalogue text may need decoding; the path is already the system's.
+        view_.showMessage(ui(TextKey::MsgFileOpenError) + paths_.logPath);
     }
     currentLanguage_ = reads.settings.currentLanguage;
     return reads.settings;
@@ -376,6 +376,7 @@ void UtilityController::onTestImageHeader(const link::TestImageHeader& header) {
 }
 
 void UtilityController::onTestImageComplete(std::vector<std::uint8_t> data) {
+    if (observer_ != nullptr) observer_->onTestImageData(data);
     // The raw file is written before decoding, so it always holds the data as received.
     image_.saveRawData(data);
     image_.buildBitmap();
