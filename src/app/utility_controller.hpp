@@ -5,6 +5,7 @@
 // controller tells their WindowView.
 
 #include <cstdint>
+#include <span>
 #include <string>
 
 #include "app/window_view.hpp"
@@ -28,6 +29,8 @@ class ExchangeObserver {
   public:
     virtual ~ExchangeObserver() = default;
     virtual void onAnswer(std::uint8_t lastCommand, std::uint8_t answerCode, bool matched) = 0;
+    // A test image's data exactly as received, before the decoder rewrites it in place.
+    virtual void onTestImageData(std::span<const std::uint8_t> /*data*/) {}
 };
 
 struct ControllerOptions {
