@@ -120,8 +120,11 @@ std::vector<std::uint8_t> encodeLines(std::span<const std::uint8_t> lines, std::
             std::size_t count = 0;
             const std::uint8_t* first = lines.data() + r * d;
             if (options.crossRows) {
-                count =
-                    encodeStream(first, (rows - 1) * d + lastBytes, options, limits, random, codes);
+                // Codes may run from row to row, but not into the block's last row: the
+                // last code must lie inside that row, or the decoder would not end it.
+                count = encodeStream(first, (rows - 1) * d, options, limits, random, codes);
+                count +=
+                    encodeStream(first + (rows - 1) * d, lastBytes, options, limits, random, codes);
             } else {
                 for (std::size_t k = 0; k < rows; ++k)
                     count += encodeStream(first + k * d, k + 1 < rows ? d : lastBytes, options,

@@ -25,7 +25,8 @@ struct EncoderOptions {
     // Randomise literal and run lengths below their maxima (splits stretches at random).
     bool randomLengths = false;
 
-    // Let runs and literals continue across row boundaries inside a block.
+    // Let runs and literals continue across row boundaries inside a block (never into its
+    // last row, so that the block always ends its last row).
     bool crossRows = true;
     // Rows per block, at most; a block always ends at a row end or mid-row (see below).
     std::uint32_t rowsPerBlock = 8;
