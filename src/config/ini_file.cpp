@@ -47,10 +47,14 @@ std::string_view unquote(std::string_view v) {
 IniFile IniFile::load(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in) return {};
+    // Read what the file holds, up to the cap, without setting aside the cap up front.
     std::string text;
-    text.resize(kMaxFileBytes);
-    in.read(text.data(), static_cast<std::streamsize>(text.size()));
-    text.resize(static_cast<std::size_t>(std::max<std::streamsize>(in.gcount(), 0)));
+    char block[8192];
+    while (text.size() < kMaxFileBytes && in) {
+        in.read(block,
+                static_cast<std::streamsize>(std::min(sizeof block, kMaxFileBytes - text.size())));
+        text.append(block, static_cast<std::size_t>(std::max<std::streamsize>(in.gcount(), 0)));
+    }
     return parse(text);
 }
 
