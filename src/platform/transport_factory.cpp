@@ -1,0 +1,41 @@
+#include "platform/transport_factory.hpp"
+
+#include "platform/unix/unix_socket_transport.hpp"
+#include "sim/sim_transport.hpp"
+#if defined(Q70_HAVE_USB)
+#include "platform/usb/usb_transport.hpp"
+#endif
+
+namespace q70::platform {
+
+std::unique_ptr<link::DeviceTransport> createTransport(const link::DeviceAddress& address,
+                                                       const link::Clock& clock,
+                                                       std::string& error) {
+    switch (address.kind) {
+        case link::DeviceKind::Simulated: {
+            // The demonstration board: it offers one test image soon after start, so that a
+            // first run shows the whole flow.
+            sim::BoardOptions options;
+            options.firstImageAfterMs = kDemoImageAfterMs;
+            return std::make_unique<sim::SimTransport>(
+                std::make_unique<sim::SimulatedBoard>(clock, options));
+        }
+        case link::DeviceKind::UnixSocket:
+            return std::make_unique<UnixSocketTransport>(address.path);
+        case link::DeviceKind::Usb:
+#if defined(Q70_HAVE_USB)
+            return std::make_unique<UsbTransport>(address.vendorId, address.productId);
+#else
+            error = "This build has no USB support (it was configured with Q70_BUILD_USB=OFF).";
+            return nullptr;
+#endif
+        case link::DeviceKind::WindowsDevice:
+            error = "Device files such as " + address.path +
+                    " exist only on Windows; on this system use usb, unix:PATH or sim.";
+            return nullptr;
+    }
+    error = "Unknown device address.";
+    return nullptr;
+}
+
+}  // namespace q70::platform

@@ -1,0 +1,50 @@
+#pragma once
+// The board over libusb-1.0: the first device with the ids, its interface with one
+// bulk-out and one bulk-in endpoint, packets of up to 1024 bytes.
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "link/transport.hpp"
+#include "platform/usb/usb_logic.hpp"
+
+struct libusb_context;
+struct libusb_device_handle;
+struct libusb_transfer;
+
+namespace q70::platform {
+
+class UsbTransport : public link::DeviceTransport {
+  public:
+    UsbTransport(std::uint16_t vendorId, std::uint16_t productId);
+    ~UsbTransport() override;
+    UsbTransport(const UsbTransport&) = delete;
+    UsbTransport& operator=(const UsbTransport&) = delete;
+
+    bool open() override;
+    bool isOpen() const override { return handle_ != nullptr; }
+    bool writePacket(std::span<const std::uint8_t> packet) override;
+    // One bulk-in transfer stays submitted across calls, so an answer that arrives after a
+    // read gave up waiting is kept for the next read instead of being lost.
+    link::ReadResult readPacket(link::PacketBuffer& buffer, int maxWaitMs) override;
+    void close() override;
+    const char* lastError() const override { return lastError_.c_str(); }
+
+  private:
+    bool fail(usb::OpenProblem problem, const std::string& where, int libusbError);
+    void releaseInTransfer();
+
+    usb::UsbIds ids_;
+    libusb_context* context_ = nullptr;
+    libusb_device_handle* handle_ = nullptr;
+    usb::BulkPair endpoints_;
+    bool claimed_ = false;
+    libusb_transfer* inTransfer_ = nullptr;
+    bool inFlight_ = false;
+    int inDone_ = 0;  // set by the completion callback
+    std::array<std::uint8_t, link::kPacketSize> inBuffer_{};
+    std::string lastError_;
+};
+
+}  // namespace q70::platform

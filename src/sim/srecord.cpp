@@ -1,0 +1,52 @@
+#include "sim/srecord.hpp"
+
+namespace q70::sim {
+namespace {
+
+int hexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
+}  // namespace
+
+std::optional<SRecord> parseSRecord(std::string_view line) {
+    if (line.size() < 4 || (line[0] != 'S' && line[0] != 's')) return std::nullopt;
+    if (line[1] < '0' || line[1] > '9') return std::nullopt;
+    const std::string_view hex = line.substr(2);
+    if (hex.size() % 2 != 0) return std::nullopt;
+
+    std::vector<std::uint8_t> raw;
+    raw.reserve(hex.size() / 2);
+    for (std::size_t i = 0; i < hex.size(); i += 2) {
+        const int hi = hexValue(hex[i]);
+        const int lo = hexValue(hex[i + 1]);
+        if (hi < 0 || lo < 0) return std::nullopt;
+        raw.push_back(static_cast<std::uint8_t>(hi * 16 + lo));
+    }
+    // raw: count, count - 1 bytes of address and data, checksum.
+    const std::size_t count = raw[0];
+    if (count < 1 || raw.size() != count + 1) return std::nullopt;
+    unsigned sum = 0;
+    for (std::size_t i = 0; i < count; ++i) sum += raw[i];
+    if (static_cast<std::uint8_t>(~sum & 0xFF) != raw[count]) return std::nullopt;
+
+    SRecord record;
+    record.type = line[1];
+    record.bytes.assign(raw.begin() + 1, raw.begin() + static_cast<std::ptrdiff_t>(count));
+    return record;
+}
+
+std::string headerText(const SRecord& s0) {
+    std::string text;
+    for (std::size_t i = 2; i < s0.bytes.size(); ++i) {
+        const std::uint8_t b = s0.bytes[i];
+        if (b == 0) break;
+        if (b >= 0x20 && b < 0x7F) text.push_back(static_cast<char>(b));
+    }
+    return text;
+}
+
+}  // namespace q70::sim

@@ -1,0 +1,57 @@
+#include "platform/transport_factory.hpp"
+
+#include <gtest/gtest.h>
+
+#include "link/protocol.hpp"
+#include "sim/sim_transport.hpp"
+#include "support/manual_scheduler.hpp"
+
+namespace q70::test {
+namespace {
+
+using namespace q70::link;
+
+std::unique_ptr<DeviceTransport> make(const std::string& text, const Clock& clock,
+                                      std::string& error) {
+    DeviceAddress a;
+    EXPECT_TRUE(parseDeviceAddress(text, a, error)) << error;
+    return platform::createTransport(a, clock, error);
+}
+
+TEST(TransportFactory, SimIsTheDemoBoardThatOffersAnImageSoon) {
+    ManualScheduler clock;
+    std::string error;
+    auto t = make("sim", clock, error);
+    ASSERT_TRUE(t);
+    ASSERT_TRUE(t->open());
+    auto status = [&] {
+        EXPECT_TRUE(t->writePacket(encodeBare(code::GetStatus).view()));
+        PacketBuffer buf{};
+        const ReadResult r = t->readPacket(buf, 0);
+        EXPECT_EQ(r.status, ReadStatus::Ok);
+        return buf[5];
+    };
+    EXPECT_EQ(status(), 1);
+    clock.elapse(platform::kDemoImageAfterMs);
+    EXPECT_EQ(status(), 0);
+    // Silent until asked: an immediate Pending.
+    PacketBuffer buf{};
+    EXPECT_EQ(t->readPacket(buf, 50).status, ReadStatus::Pending);
+}
+
+TEST(TransportFactory, EveryAddressKind) {
+    ManualScheduler clock;
+    std::string error;
+    EXPECT_TRUE(make("unix:/tmp/none.sock", clock, error));
+#if defined(Q70_HAVE_USB)
+    EXPECT_TRUE(make("usb:1234:5678", clock, error));
+#else
+    EXPECT_FALSE(make("usb", clock, error));
+#endif
+    error.clear();
+    EXPECT_FALSE(make("\\\\.\\CPYBRD0", clock, error));
+    EXPECT_NE(error.find("Windows"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace q70::test
