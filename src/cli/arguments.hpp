@@ -1,0 +1,49 @@
+#pragma once
+// What q70ctl's arguments mean, apart from the parser: setting assignments, the clock,
+// the exit codes and the names used in messages.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "link/protocol.hpp"
+#include "settings/settings_model.hpp"
+
+namespace q70::cli {
+
+// Exit codes; --help lists them.
+enum ExitCode : int {
+    kExitOk = 0,
+    kExitFailed = 1,    // the board refused, answered wrongly or was lost; a file failed
+    kExitUsage = 2,     // bad arguments
+    kExitNoDevice = 3,  // the device could not be opened
+    kExitTimeout = 4,   // no answer within --timeout, or no test image within --wait
+};
+
+struct SettingAssignment {
+    settings::Setting setting;
+    std::int32_t value;  // 0 or 1
+};
+
+// NAME=VALUE with NAME a setting's q70ctl name and VALUE 0, 1 or one of its two words
+// (case does not matter). False with a message for the user in `error`.
+bool parseAssignment(std::string_view text, SettingAssignment& out, std::string& error);
+// Every assignment; a setting named twice is an error.
+bool parseAssignments(const std::vector<std::string>& texts, std::vector<SettingAssignment>& out,
+                      std::string& error);
+
+// YYYY-MM-DDTHH:MM, a real calendar date (leap years counted), year 1 to 9999.
+bool parseDateTime(std::string_view text, link::DateTime& out, std::string& error);
+std::string formatDateTime(const link::DateTime& dt);
+
+// The word for a setting's value (0 or 1), else the number.
+std::string valueWord(settings::Setting setting, std::int32_t value);
+
+// Name of a request code for messages, e.g. "GetStatus (2)".
+std::string requestName(std::uint8_t code);
+// "0xFE" style, for answer codes.
+std::string hexByte(std::uint8_t value);
+
+}  // namespace q70::cli

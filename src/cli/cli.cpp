@@ -1,0 +1,198 @@
+#include "cli/cli.hpp"
+
+#include <CLI/CLI.hpp>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cli/arguments.hpp"
+#include "link/device_address.hpp"
+
+namespace q70::cli {
+
+namespace {
+
+constexpr const char* kVersion = "q70ctl 1.0.0";
+
+constexpr const char* kFooter = R"(Usage of the commands:
+  info                  device information, firmware version and status
+  get [--json]          the five settings
+  set [NAME=VALUE ...] [--time now|YYYY-MM-DDTHH:MM]
+                        NAME: time-stamp, margin, paper, print-mode, save-mode
+                        VALUE: 0/1 or disable/enable, a4/letter, original/match
+  update FILE           send a firmware file
+  test-image -o OUT.bmp [--raw RAW] [--wait SECONDS]
+  decode RAW --width W --height H -o OUT.bmp
+  q70ctl COMMAND --help tells more about each.
+
+Device addresses:
+  usb              the first board on USB (usb:VVVV:PPPP picks vendor and product id)
+  unix:PATH        a board served on a Unix-domain socket (q70-board-sim --listen PATH)
+  sim              the simulated board built into q70ctl
+
+Every device command first reads the board as the window does when it opens (device
+information, firmware version, the five settings, status).
+
+Exit status:
+  0  everything asked for was done
+  1  the operation failed: the board refused or answered wrongly, a bad packet, the
+     board was lost, a file could not be read or written
+  2  bad arguments
+  3  the device could not be opened
+  4  timeout: no answer within --timeout, or no test image within --wait
+
+Messages go to stderr, in the language of Q70Uty.ini beside the executable.)";
+
+constexpr const char* kCommandFooter =
+    "Also takes --device ADDRESS and --timeout MS; q70ctl --help lists the device addresses "
+    "and exit codes.";
+
+struct Options {
+    std::string device = "usb";
+    int timeoutMs = 5000;
+    bool json = false;
+    std::vector<std::string> assignments;
+    std::string time = "now";
+    std::string file;
+    std::string out;
+    std::string raw;
+    int waitSeconds = 60;
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
+};
+
+}  // namespace
+
+int run(int argc, const char* const* argv, Environment& env) {
+    CLI::App app{
+        "q70ctl: reads and writes a Q-70 copy board's settings and clock, updates its "
+        "firmware and saves its test image, without a window."};
+    app.name("q70ctl");
+    app.set_version_flag("--version", kVersion);
+    app.require_subcommand(1);
+    app.fallthrough();  // --device and --timeout also after the command
+    app.get_formatter()->column_width(30);
+
+    Options o;
+    app.add_option("--device", o.device, "The board: usb, usb:VVVV:PPPP, unix:PATH or sim")
+        ->capture_default_str()
+        ->type_name("ADDRESS");
+    app.add_option("--timeout", o.timeoutMs, "Longest wait for one answer, in ms")
+        ->capture_default_str()
+        ->check(CLI::Range(1, 3'600'000).description(""))
+        ->type_name("MS");
+
+    CLI::App* info = app.add_subcommand(
+        "info", "Print the device information, firmware version and status as NAME=VALUE lines");
+    CLI::App* get = app.add_subcommand("get", "Print the five settings as NAME=WORD lines");
+    get->add_flag("--json", o.json, "Print them as one JSON object instead");
+
+    CLI::App* set = app.add_subcommand(
+        "set", "Write the five settings and the date and time, as the window's Apply does");
+    set->add_option("SETTINGS", o.assignments,
+                    "time-stamp, margin, paper, print-mode or save-mode = 0, 1 or a word "
+                    "(disable/enable, a4/letter, original/match); settings not named keep the "
+                    "board's values")
+        ->type_name("NAME=VALUE");
+    set->add_option("--time", o.time, "The date and time to write: now or YYYY-MM-DDTHH:MM (local)")
+        ->capture_default_str()
+        ->type_name("TIME");
+
+    CLI::App* update = app.add_subcommand("update", "Send a firmware file (Motorola S-records)");
+    update->add_option("FILE", o.file, "The .mot file; the board is told this name as given")
+        ->required();
+
+    CLI::App* image = app.add_subcommand(
+        "test-image", "Wait for the board to offer its test image, receive it and save it as BMP");
+    image->add_option("-o,--output", o.out, "The BMP file to write")
+        ->required()
+        ->type_name("OUT.bmp");
+    image->add_option("--raw", o.raw, "Also keep the image data exactly as received")
+        ->type_name("RAW");
+    image->add_option("--wait", o.waitSeconds, "How long to wait for the board's offer")
+        ->capture_default_str()
+        ->check(CLI::Range(0, 86'400).description(""))
+        ->type_name("SECONDS");
+
+    CLI::App* decode = app.add_subcommand(
+        "decode", "Turn saved raw test-image data (as rawdata.bin) into a BMP, without a board");
+    decode->add_option("RAW", o.file, "The raw data")
+        ->required()
+        ->check(CLI::ExistingFile.description(""))
+        ->type_name("");
+    decode->add_option("--width", o.width, "Scan lines in the image (its width in pixels)")
+        ->required()
+        ->check(CLI::Range(1, 65'535).description(""))
+        ->type_name("W");
+    decode
+        ->add_option("--height", o.height,
+                     "Dots per scan line (its height in pixels), a multiple of 8")
+        ->required()
+        ->check(CLI::Range(8, 65'535 * 8).description(""))
+        ->type_name("H");
+    decode->add_option("-o,--output", o.out, "The BMP file to write")
+        ->required()
+        ->type_name("OUT.bmp");
+
+    // Set last, so that the commands do not inherit it.
+    app.footer(kFooter);
+    for (CLI::App* command : {info, get, set, update, image}) command->footer(kCommandFooter);
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        const int rc = app.exit(e, env.out, env.err);
+        return rc == 0 ? kExitOk : kExitUsage;
+    }
+
+    if (decode->parsed()) {
+        if (o.height % 8 != 0) {
+            env.err << "q70ctl: --height must be a multiple of 8 (dots come in bytes of 8)\n";
+            return kExitUsage;
+        }
+        return decodeRawFile(env.err, o.file, o.width, o.height, o.out);
+    }
+
+    // Everything that can be checked without the board is checked before it is touched.
+    std::vector<SettingAssignment> assignments;
+    std::optional<link::DateTime> time;
+    std::string error;
+    if (set->parsed()) {
+        if (!parseAssignments(o.assignments, assignments, error)) {
+            env.err << "q70ctl: set: " << error << '\n';
+            return kExitUsage;
+        }
+        if (o.time != "now") {
+            link::DateTime dt;
+            if (!parseDateTime(o.time, dt, error)) {
+                env.err << "q70ctl: set --time: " << error << '\n';
+                return kExitUsage;
+            }
+            time = dt;
+        }
+    }
+    link::DeviceAddress address;
+    if (!link::parseDeviceAddress(o.device, address, error)) {
+        env.err << "q70ctl: --device: " << error << '\n';
+        return kExitUsage;
+    }
+    std::unique_ptr<link::DeviceTransport> transport =
+        env.makeTransport(address, env.scheduler, error);
+    if (!transport) {
+        env.err << "q70ctl: " << error << '\n';
+        return kExitNoDevice;
+    }
+
+    Session session(env, std::move(transport), o.timeoutMs);
+    const bool needData = info->parsed() || get->parsed() || set->parsed();
+    const int rc = session.start(needData);
+    if (rc != kExitOk) return rc;
+    if (info->parsed()) return session.info();
+    if (get->parsed()) return session.get(o.json);
+    if (set->parsed()) return session.set(assignments, time);
+    if (update->parsed()) return session.update(o.file);
+    return session.testImage(o.out, o.raw, o.waitSeconds);
+}
+
+}  // namespace q70::cli

@@ -1,0 +1,81 @@
+#pragma once
+// q70ctl's window: controls are kept in memory, messages go to stderr, the firmware
+// progress becomes a bar on a terminal or percentage lines otherwise, and dialogs are
+// answered at once (no file is ever chosen, no question answered Yes).
+
+#include <functional>
+#include <map>
+#include <optional>
+#include <ostream>
+#include <string>
+
+#include "app/window_view.hpp"
+
+namespace q70::cli {
+
+class CliView : public app::WindowView {
+  public:
+    CliView(std::ostream& err, bool errIsTerminal) : err_(err), terminal_(errIsTerminal) {}
+
+    void setEnabled(int id, bool enabled) override { controls_[id].enabled = enabled; }
+    void setVisible(int id, bool visible) override;
+    void setText(int id, const std::string& text) override;
+    std::string text(int id) const override;
+    void setChecked(int id, bool checked) override { controls_[id].checked = checked; }
+    bool isChecked(int id) const override;
+    void setProgress(int percent) override { progress_ = percent; }
+    link::DateTime pickedDateTime() const override { return dateTime_; }
+    void setFocus(int) override {}
+
+    void setTitle(const std::string&) override {}
+    void setLanguageMenuTexts(const std::string&, const std::string&, const std::string&) override {
+    }
+    app::Rect windowRect() const override { return window_; }
+    void moveWindow(const app::Rect& rect) override { window_ = rect; }
+    app::Size clientSize() const override { return {window_.width(), window_.height()}; }
+    app::Size controlSize(int) const override { return {77, 23}; }
+    void moveControl(int, int, int, int, int) override {}
+    void repaint() override {}
+    void endDialog(int result) override { endResult_ = result; }
+
+    void showMessage(const std::string& text) override;
+    std::optional<std::string> chooseFirmwareFile() override { return std::nullopt; }
+    app::Choice askYesNoCancel(const std::string&) override { return app::Choice::No; }
+    std::optional<std::string> chooseBitmapFile() override { return std::nullopt; }
+    void openHelp(const std::string&) override {}
+    void showTestImage() override { ++imagesShown_; }
+
+    // What q70ctl does in place of a user.
+    void setPickedDateTime(const link::DateTime& dt) { dateTime_ = dt; }
+    bool enabled(int id) const;
+    bool visible(int id) const;
+    int progress() const { return progress_; }
+    int imagesShown() const { return imagesShown_; }
+    std::optional<int> endResult() const { return endResult_; }
+    // Ends a progress bar line on the terminal.
+    void finishProgress();
+    // Told of every message shown, after it has been written.
+    std::function<void(const std::string&)> onMessage;
+
+  private:
+    struct Control {
+        bool enabled = true;
+        bool visible = true;
+        bool checked = false;
+        std::string text;
+    };
+    void drawProgress(const std::string& text);
+
+    std::ostream& err_;
+    bool terminal_;
+    std::map<int, Control> controls_;
+    link::DateTime dateTime_{};
+    app::Rect window_{0, 0, 788, 574};
+    int progress_ = 0;
+    int shownProgress_ = -1;
+    bool barOpen_ = false;
+    int imagesShown_ = 0;
+    std::optional<int> endResult_;
+};
+
+}  // namespace q70::cli

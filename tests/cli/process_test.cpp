@@ -1,0 +1,266 @@
+// The q70ctl executable against the q70-board-sim process over a Unix-domain socket: the
+// bytes the board logs, the files written, the exit codes and messages.
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <sstream>
+
+#include "cli_fixture.hpp"
+#include "testimage/test_image.hpp"
+
+extern char** environ;
+
+namespace q70::test {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+std::string readText(const std::filesystem::path& p) {
+    std::ifstream f(p, std::ios::binary);
+    return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
+}
+
+Bytes parseHexLine(const std::string& line) {
+    Bytes b;
+    std::istringstream in(line);
+    std::string h;
+    while (in >> h) b.push_back(static_cast<std::uint8_t>(std::stoul(h, nullptr, 16)));
+    return b;
+}
+
+// Starts a program with stdin from /dev/null and stdout and stderr as given.
+pid_t spawn(const std::vector<std::string>& args, int outFd, int errFd) {
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, outFd, 1);
+    posix_spawn_file_actions_adddup2(&actions, errFd, 2);
+    std::vector<char*> argv;
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    pid_t pid = -1;
+    const int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    return rc == 0 ? pid : -1;
+}
+
+int waitExit(pid_t pid) {
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+class Process : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        folder = std::filesystem::temp_directory_path() /
+                 ("q70ctl-" + std::string(info->name()) + "-" + std::to_string(getpid()));
+        std::filesystem::remove_all(folder);
+        std::filesystem::create_directories(folder);
+        socket = (folder / "board.sock").string();
+        boardLog = folder / "requests.log";
+    }
+
+    void TearDown() override {
+        stopBoard();
+        std::error_code ec;
+        std::filesystem::remove_all(folder, ec);
+    }
+
+    // q70-board-sim with these extra arguments; returns once it listens.
+    void startBoard(std::vector<std::string> extra = {}) {
+        std::vector<std::string> args = {Q70_BOARD_SIM_PATH, "--listen", socket, "--log",
+                                         boardLog.string()};
+        args.insert(args.end(), extra.begin(), extra.end());
+        int pipeFds[2];
+        ASSERT_EQ(pipe(pipeFds), 0);
+        const int devNull = open("/dev/null", O_WRONLY);
+        boardPid = spawn(args, pipeFds[1], devNull);
+        close(pipeFds[1]);
+        close(devNull);
+        ASSERT_GT(boardPid, 0);
+        boardOut = fdopen(pipeFds[0], "r");
+        // It announces itself on stdout once the socket is there.
+        char line[512];
+        bool listening = false;
+        while (!listening && std::fgets(line, sizeof line, boardOut) != nullptr) {
+            listening = std::string(line).find("listening on") != std::string::npos;
+        }
+        ASSERT_TRUE(listening) << "q70-board-sim did not start";
+    }
+
+    void stopBoard() {
+        if (boardPid > 0) {
+            kill(boardPid, SIGTERM);
+            waitExit(boardPid);
+            boardPid = -1;
+        }
+        if (boardOut != nullptr) {
+            std::fclose(boardOut);
+            boardOut = nullptr;
+        }
+    }
+
+    // q70ctl against the board; stdout and stderr are kept in `out` and `err`.
+    int ctl(std::vector<std::string> args) {
+        args.insert(args.begin(), Q70CTL_PATH);
+        const std::filesystem::path outFile = folder / "stdout", errFile = folder / "stderr";
+        const int o = open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int e = open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const pid_t pid = spawn(args, o, e);
+        close(o);
+        close(e);
+        if (pid <= 0) return -1;
+        const int rc = waitExit(pid);
+        out = readText(outFile);
+        err = readText(errFile);
+        return rc;
+    }
+
+    std::string device() const { return "unix:" + socket; }
+
+    std::vector<Bytes> loggedRequests() const {
+        std::vector<Bytes> requests;
+        std::istringstream in(readText(boardLog));
+        std::string line;
+        while (std::getline(in, line)) {
+            if (!line.empty()) requests.push_back(parseHexLine(line));
+        }
+        return requests;
+    }
+
+    std::filesystem::path folder;
+    std::string socket;
+    std::filesystem::path boardLog;
+    pid_t boardPid = -1;
+    FILE* boardOut = nullptr;
+    std::string out;
+    std::string err;
+};
+
+TEST_F(Process, SetSendsTheStartSequenceThenTheWritesAndTheClock) {
+    startBoard();
+    ASSERT_EQ(ctl({"--device", device(), "set", "paper=letter", "margin=enable", "--time",
+                   "2004-12-31T23:59"}),
+              0)
+        << err;
+    const std::vector<Bytes> requests = loggedRequests();
+    ASSERT_GE(requests.size(), 14u);
+    EXPECT_EQ(std::vector<Bytes>(requests.begin(), requests.begin() + 8), startSequenceBytes());
+    const std::vector<Bytes> writes = {
+        {2, 0, 0, 0, 6, 0},  {2, 0, 0, 0, 17, 0},
+        {2, 0, 0, 0, 18, 1}, {2, 0, 0, 0, 19, 1},
+        {2, 0, 0, 0, 20, 1}, {7, 0, 0, 0, 5, 0xD4, 0x07, 0x0C, 0x1F, 0x17, 0x3B}};
+    EXPECT_EQ(std::vector<Bytes>(requests.end() - 6, requests.end()), writes);
+    for (std::size_t i = 8; i < requests.size() - 6; ++i)
+        EXPECT_EQ(requests[i], (Bytes{1, 0, 0, 0, 2}));
+
+    ASSERT_EQ(ctl({"get", "--device", device()}), 0) << err;
+    EXPECT_EQ(out,
+              "time-stamp=enable\nmargin=enable\npaper=letter\nprint-mode=original\n"
+              "save-mode=original\n");
+}
+
+TEST_F(Process, UpdateSendsACrLfFileWithLongLinesAsLfLines) {
+    startBoard();
+    const std::string file = longLineFirmware("Q70 Ver 1.21", 30);
+    const std::filesystem::path mot = folder / "fw.mot";
+    std::ofstream(mot, std::ios::binary) << file;
+    ASSERT_EQ(ctl({"--device", device(), "update", mot.string()}), 0) << err;
+    // Not a terminal: one plain line per step.
+    EXPECT_NE(err.find("Firmware update is in progress... 100% Completed.\n"), std::string::npos)
+        << err;
+    EXPECT_EQ(err.find('\r'), std::string::npos);
+
+    std::vector<Bytes> firmware;
+    for (const Bytes& r : loggedRequests()) {
+        if (r.size() > 5 && r[4] == 22) firmware.push_back(r);
+    }
+    ASSERT_GE(firmware.size(), 2u);
+    EXPECT_EQ(std::string(firmware[0].begin() + 6, firmware[0].end() - 1), mot.string());
+    std::string sent;
+    for (std::size_t i = 1; i < firmware.size(); ++i) {
+        EXPECT_LE(firmware[i].size(), 7u + 896u);
+        EXPECT_EQ(firmware[i][5], i + 1 == firmware.size() ? 2 : 1);
+        sent.append(firmware[i].begin() + 6, firmware[i].end() - 1);
+    }
+    std::string lf = file;
+    lf.erase(std::remove(lf.begin(), lf.end(), '\r'), lf.end());
+    EXPECT_EQ(sent, lf);
+
+    ASSERT_EQ(ctl({"--device", device(), "info"}), 0) << err;
+    EXPECT_NE(out.find("firmware-version=Q70 Ver 1.21\n"), std::string::npos) << out;
+}
+
+TEST_F(Process, TestImageAndDecodeGiveTheSameBitmapAsTheDecoder) {
+    startBoard({"--image-after", "0"});
+    const std::string bmp = (folder / "board.bmp").string();
+    const std::string raw = (folder / "board.bin").string();
+    ASSERT_EQ(ctl({"--device", device(), "test-image", "-o", bmp, "--raw", raw, "--wait", "10"}), 0)
+        << err;
+    std::vector<std::uint8_t> data = readBytes(raw);
+    ASSERT_FALSE(data.empty());
+
+    testimage::TestImage reference;
+    reference.setProgramFolder(folder.string());
+    reference.setHeader(2160, 1504, static_cast<std::uint32_t>(data.size()), 'W');
+    reference.saveRawData(data);
+    ASSERT_TRUE(reference.buildBitmap());
+    const std::vector<std::uint8_t> bitmap = readBytes(bmp);
+    EXPECT_EQ(bitmap, reference.bitmapFileBytes());
+
+    const std::string again = (folder / "again.bmp").string();
+    ASSERT_EQ(ctl({"decode", raw, "--width", "2160", "--height", "1504", "-o", again}), 0) << err;
+    EXPECT_EQ(readBytes(again), bitmap);
+}
+
+TEST_F(Process, AFourBytePacketIsABadPacket) {
+    startBoard({"--fault", "short:code=6:size=4"});
+    const int rc = ctl({"--device", device(), "get"});
+    EXPECT_NE(rc, 0);
+    EXPECT_EQ(rc, 1);
+    EXPECT_NE(err.find("Receive bad packet from Q-70 !"), std::string::npos) << err;
+    EXPECT_TRUE(out.empty());
+}
+
+TEST_F(Process, ASilentBoardEndsWithinTheTimeout) {
+    startBoard({"--fault", "silence:code=1"});
+    const auto before = std::chrono::steady_clock::now();
+    const int rc = ctl({"--device", device(), "--timeout", "1000", "info"});
+    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
+                          std::chrono::steady_clock::now() - before)
+                          .count();
+    EXPECT_EQ(rc, 4) << err;
+    // The one read it waits for is the first: the timeout plus start-up, not much more.
+    EXPECT_LT(took, 1000 + 2000);
+    EXPECT_NE(err.find("no answer to GetDeviceInfo (1) within 1000 ms"), std::string::npos) << err;
+}
+
+TEST_F(Process, AnUnplugInTheMiddleOfAnImageFailsAndWritesNoBitmap) {
+    startBoard({"--image-after", "0", "--fault", "lose:code=4:after=20:down=0"});
+    const std::string bmp = (folder / "cut.bmp").string();
+    const int rc = ctl({"--device", device(), "test-image", "-o", bmp, "--wait", "10"});
+    EXPECT_NE(rc, 0);
+    EXPECT_FALSE(std::filesystem::exists(bmp));
+    EXPECT_NE(err.find("the board was lost while answering GetTestImage (4)"), std::string::npos)
+        << err;
+}
+
+TEST_F(Process, NoBoardListeningIsANoDeviceExit) {
+    EXPECT_EQ(ctl({"--device", device(), "get"}), 3);
+    EXPECT_NE(err.find("USB could not be opened !"), std::string::npos) << err;
+}
+
+}  // namespace
+}  // namespace q70::test
