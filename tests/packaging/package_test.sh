@@ -1,0 +1,170 @@
+#!/usr/bin/env bash
+# Builds the Debian package from this build tree, unpacks it into a scratch root and checks
+# what a user would get: the files, the links, the dependencies, and that the installed
+# q70ctl runs from there with a per-user folder of its own.
+#
+# package_test.sh BUILD_DIR WITH_GUI(ON|OFF) SANITIZE(ON|OFF)
+# Exit 77 (skipped) when the packaging tools are missing or in a sanitizer build.
+set -euo pipefail
+
+build=$1
+with_gui=$2
+sanitize=$3
+
+if [ "$sanitize" = ON ]; then
+    echo "skipped: sanitizer builds are not packaged"
+    exit 77
+fi
+for tool in cpack dpkg-deb; do
+    if ! command -v "$tool" >/dev/null; then
+        echo "skipped: $tool is not installed"
+        exit 77
+    fi
+done
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+failures=0
+fail() {
+    echo "FAIL: $*"
+    failures=$((failures + 1))
+}
+
+echo "== cpack"
+if ! cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work/out" >"$work/cpack.log" 2>&1; then
+    cat "$work/cpack.log"
+    echo "FAIL: cpack"
+    exit 1
+fi
+debs=("$work"/out/*.deb)
+if [ ${#debs[@]} -ne 1 ] || [ ! -f "${debs[0]}" ]; then
+    ls -l "$work/out"
+    echo "FAIL: expected one .deb"
+    exit 1
+fi
+deb=${debs[0]}
+echo "package: $(basename "$deb") ($(stat -c %s "$deb") bytes)"
+
+echo "== control"
+depends=$(dpkg-deb --field "$deb" Depends)
+echo "Depends: $depends"
+grep -q 'libusb-1.0-0' <<<"$depends" || fail "Depends lacks libusb"
+grep -q 'libstdc++6' <<<"$depends" || fail "Depends lacks libstdc++ (shlibdeps not run?)"
+if [ "$with_gui" = ON ]; then
+    grep -q 'libqt6widgets6' <<<"$depends" || fail "Depends lacks Qt Widgets"
+    grep -q 'qt6-qpa-plugins' <<<"$depends" || fail "Depends lacks the Qt platform plugins"
+fi
+control_files=$(dpkg-deb --ctrl-tarfile "$deb" | tar -t)
+grep -qx './postinst' <<<"$control_files" || fail "no postinst"
+# Everything belongs to root, as dpkg would install it.
+owners=$(dpkg-deb -c "$deb" | awk '{print $2}' | sort -u)
+[ "$owners" = root/root ] || fail "files not owned by root/root: $owners"
+
+
+echo "== file list"
+root=$work/root
+dpkg -x "$deb" "$root"
+expected=(
+    lib/udev/rules.d/70-q70.rules
+    usr/bin/q70-board-sim
+    usr/bin/q70ctl
+    usr/lib/q70/Loc/CHS/Q70Uty.html
+    usr/lib/q70/Loc/CHS/Q70Uty.ini
+    usr/lib/q70/Loc/ENG/Q70Uty.html
+    usr/lib/q70/Loc/ENG/Q70Uty.ini
+    usr/lib/q70/Loc/JPN/Q70Uty.html
+    usr/lib/q70/Loc/JPN/Q70Uty.ini
+    usr/lib/q70/Q70Uty.html
+    usr/lib/q70/Q70Uty.ini
+    usr/lib/q70/q70-board-sim
+    usr/lib/q70/q70-installed
+    usr/lib/q70/q70ctl
+)
+if [ -e "$root/usr/share/man/man1/q70ctl.1.gz" ]; then
+    expected+=(usr/share/man/man1/q70ctl.1.gz)
+else
+    expected+=(usr/share/man/man1/q70ctl.1)
+fi
+programs=(q70ctl q70-board-sim)
+if [ "$with_gui" = ON ]; then
+    programs+=(q70uty)
+    expected+=(
+        usr/bin/q70uty
+        usr/lib/q70/q70uty
+        usr/share/applications/q70uty.desktop
+        usr/share/icons/hicolor/32x32/apps/q70uty.png
+        usr/share/icons/hicolor/scalable/apps/q70uty.svg
+    )
+fi
+(cd "$root" && find . \( -type f -o -type l \) -printf '%P\n' | LC_ALL=C sort) >"$work/actual"
+printf '%s\n' "${expected[@]}" | LC_ALL=C sort >"$work/expected"
+if ! diff -u "$work/expected" "$work/actual"; then
+    fail "file list differs (- expected, + packaged)"
+fi
+
+for program in "${programs[@]}"; do
+    real=$root/usr/lib/q70/$program
+    link=$root/usr/bin/$program
+    [ -f "$real" ] && [ ! -L "$real" ] && [ -x "$real" ] || fail "$real is not an executable file"
+    [ -L "$link" ] || fail "$link is not a symlink"
+    # Relative, so it resolves inside any root the package is unpacked to.
+    [ "$(readlink "$link")" = "../lib/q70/$program" ] || fail "$link -> $(readlink "$link")"
+    [ -x "$link" ] || fail "$link does not resolve"
+    if ldd "$real" | grep -q 'not found'; then
+        fail "$program misses libraries: $(ldd "$real" | grep 'not found')"
+    fi
+    if file "$real" | grep -q 'not stripped'; then
+        fail "$program is not stripped"
+    fi
+done
+for data in usr/lib/q70/Q70Uty.ini usr/lib/q70/Loc/JPN/Q70Uty.ini; do
+    [ -s "$root/$data" ] || fail "$data is empty"
+done
+
+if [ "$with_gui" = ON ]; then
+    echo "== desktop entry and icon"
+    if command -v desktop-file-validate >/dev/null; then
+        desktop-file-validate "$root/usr/share/applications/q70uty.desktop" ||
+            fail "desktop-file-validate"
+    else
+        fail "desktop-file-validate is not installed (desktop-file-utils)"
+    fi
+    file "$root/usr/share/icons/hicolor/32x32/apps/q70uty.png" | grep -q 'PNG image data, 32 x 32' ||
+        fail "the 32x32 icon is not a 32 x 32 PNG"
+fi
+
+echo "== installed q70ctl with a per-user folder"
+home=$work/home
+mkdir -p "$home"
+before=$(cd "$root" && find . -printf '%P %s %T@\n' | LC_ALL=C sort)
+run() {
+    env -u DISPLAY HOME="$home" XDG_DATA_HOME="$home/data" "$@"
+}
+if ! run "$root/usr/bin/q70ctl" --device sim info >"$work/info.out" 2>&1; then
+    cat "$work/info.out"
+    fail "installed q70ctl --device sim info"
+fi
+cat "$work/info.out"
+[ -s "$work/info.out" ] || fail "q70ctl info printed nothing"
+user=$home/data/q70
+for seeded in Q70Uty.ini Q70Uty.html Loc/ENG/Q70Uty.ini Loc/JPN/Q70Uty.html Loc/CHS/Q70Uty.ini; do
+    cmp -s "$user/$seeded" "$root/usr/lib/q70/$seeded" || fail "per-user $seeded not seeded"
+done
+[ -f "$user/Q70_USB.Log" ] || fail "the log file is not in the per-user folder"
+
+if ! run "$root/usr/bin/q70ctl" --device sim test-image -o "$work/image.bmp" \
+    >"$work/image.out" 2>&1; then
+    cat "$work/image.out"
+    fail "installed q70ctl --device sim test-image"
+fi
+head -c 2 "$work/image.bmp" 2>/dev/null | grep -q '^BM$' || fail "no BMP written"
+[ -s "$user/rawdata.bin" ] || fail "rawdata.bin is not in the per-user folder"
+
+after=$(cd "$root" && find . -printf '%P %s %T@\n' | LC_ALL=C sort)
+[ "$before" = "$after" ] || fail "running the program changed the installed files"
+
+if [ "$failures" -ne 0 ]; then
+    echo "$failures check(s) failed"
+    exit 1
+fi
+echo "package OK"
