@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstring>
 
 namespace q70::testimage {
@@ -45,6 +46,71 @@ bool BandDecoder::startCode() {
     return true;
 }
 
+namespace {
+constexpr std::size_t kLongestCode = 1 + 128;
+}  // namespace
+
+// The common case, kept tight: whole codes that end inside the current row, with enough
+// data left that every read is in bounds. With Spare (at least 128 bytes of band after the
+// row), copies and fills are of fixed size and may write past the code's output, never
+// past the band; what follows rewrites those bytes. Stops in front of anything else (a row
+// end, a block end, a code longer than its block, the last bytes of the data) and leaves
+// it to the careful path.
+template <bool Spare>
+void BandDecoder::decodeInsideRow(std::uint8_t*& out, std::uint8_t* rowEnd) {
+    const std::uint8_t* p = data_.data() + pos_;
+    const std::uint8_t* const last = data_.data() + data_.size() - kLongestCode;
+    std::uint8_t* o = out;
+    std::uint32_t left = blockLeft_;
+    while (p < last && left != 0) {
+        const std::uint8_t ctl = *p;
+        std::size_t room = static_cast<std::size_t>(rowEnd - o);
+        if (ctl >= 0x80) {
+            const std::uint32_t withValue = (ctl >> 6) & 1u;
+            const std::uint32_t trailing = ((ctl >> 5) & 1u) ^ 1u;
+            const std::uint32_t reps = 33u - (ctl & 0x1Fu);
+            const std::uint32_t size = 1 + withValue + trailing;
+            const std::uint32_t output = reps + trailing;
+            const std::uint8_t valueMask = withValue ? 0xFF : 0x00;
+            if (output >= room || size > left) break;
+            // Runs come in trains (long white stretches): while the next code has the same
+            // control byte, its size is known before it is read.
+            do {
+                const std::uint8_t value = p[1] & valueMask;
+                if constexpr (Spare) {
+                    std::memset(o, value, 33);
+                    // Without a trailing byte this lands on the next output byte, which is
+                    // written again later.
+                    o[reps] = p[size - 1];
+                } else {
+                    std::memset(o, value, reps);
+                    if (trailing) o[reps] = p[size - 1];
+                }
+                o += output;
+                room -= output;
+                p += size;
+                left -= size;
+            } while (p < last && *p == ctl && output < room && size <= left);
+        } else {
+            const std::uint32_t n = ctl + 1u;
+            if (n >= room || n + 1 > left) break;
+            if (Spare && n <= 16) {
+                std::memcpy(o, p + 1, 16);
+            } else if (Spare) {
+                std::memcpy(o, p + 1, 128);
+            } else {
+                std::memcpy(o, p + 1, n);
+            }
+            o += n;
+            p += n + 1;
+            left -= n + 1;
+        }
+    }
+    out = o;
+    pos_ = static_cast<std::size_t>(p - data_.data());
+    blockLeft_ = left;
+}
+
 void BandDecoder::decodeBand(std::uint8_t* out, std::uint32_t dots, std::uint32_t rows) {
     const std::size_t lineBytes = (static_cast<std::size_t>(dots) + 7) / 8;
     if (rows == 0 || lineBytes == 0) return;
@@ -80,6 +146,23 @@ void BandDecoder::decodeBand(std::uint8_t* out, std::uint32_t dots, std::uint32_
                 blockLeft_ = static_cast<std::uint32_t>(data_[pos_] << 8 | data_[pos_ + 1]);
                 pos_ += 2;
                 continue;
+            }
+            if (data_.size() - pos_ > kLongestCode) {
+                std::uint8_t* const before = o;
+                if (end - rowEnd >= 128) {
+                    decodeInsideRow<true>(o, rowEnd);
+                } else {
+                    decodeInsideRow<false>(o, rowEnd);
+                }
+                if (o != before) {
+                    if (blockLeft_ == 0) {
+                        // The block ended inside the row: the rest of the row is white.
+                        std::memset(o, 0, static_cast<std::size_t>(rowEnd - o));
+                        o = rowEnd;
+                        rowEnd += lineBytes;
+                    }
+                    continue;
+                }
             }
             if (!startCode()) {
                 exhausted_ = true;
@@ -140,46 +223,128 @@ void BandDecoder::decodeBand(std::uint8_t* out, std::uint32_t dots, std::uint32_
 
 namespace {
 
-std::uint64_t loadBigEndian(const std::uint8_t* p, std::size_t count) {
-    std::uint64_t v = 0;
-    for (std::size_t i = 0; i < count; ++i) v |= static_cast<std::uint64_t>(p[i]) << (56 - 8 * i);
+// The rotation works on words of eight line bytes in memory order: byte i in bits
+// 8i .. 8i + 7, so on the usual little-endian machines a load is a plain copy. Dot (or
+// pixel) c of a word is then bit 8 * (c / 8) + 7 - c % 8.
+std::uint64_t byteSwap(std::uint64_t v) {
+#if defined(__GNUC__) || defined(__clang__)
+    return __builtin_bswap64(v);
+#else
+    v = (v & 0x00000000FFFFFFFFull) << 32 | (v >> 32);
+    v = (v & 0x0000FFFF0000FFFFull) << 16 | ((v >> 16) & 0x0000FFFF0000FFFFull);
+    return (v & 0x00FF00FF00FF00FFull) << 8 | ((v >> 8) & 0x00FF00FF00FF00FFull);
+#endif
+}
+
+std::uint64_t loadWord(const std::uint8_t* p) {
+    std::uint64_t v;
+    std::memcpy(&v, p, 8);
+    if constexpr (std::endian::native == std::endian::big) v = byteSwap(v);
     return v;
 }
 
-std::uint64_t loadBigEndian8(const std::uint8_t* p) {
-    std::array<std::uint8_t, 8> b;
-    std::memcpy(b.data(), p, 8);
-    return static_cast<std::uint64_t>(b[0]) << 56 | static_cast<std::uint64_t>(b[1]) << 48 |
-           static_cast<std::uint64_t>(b[2]) << 40 | static_cast<std::uint64_t>(b[3]) << 32 |
-           static_cast<std::uint64_t>(b[4]) << 24 | static_cast<std::uint64_t>(b[5]) << 16 |
-           static_cast<std::uint64_t>(b[6]) << 8 | static_cast<std::uint64_t>(b[7]);
+void storeWord(std::uint8_t* p, std::uint64_t v) {
+    if constexpr (std::endian::native == std::endian::big) v = byteSwap(v);
+    std::memcpy(p, &v, 8);
 }
 
-void storeBigEndian(std::uint8_t* p, std::uint64_t v, std::size_t count) {
-    for (std::size_t i = 0; i < count; ++i) p[i] = static_cast<std::uint8_t>(v >> (56 - 8 * i));
+std::uint64_t loadWord(const std::uint8_t* p, std::size_t count) {
+    std::uint64_t v = 0;
+    for (std::size_t i = 0; i < count; ++i) v |= static_cast<std::uint64_t>(p[i]) << (8 * i);
+    return v;
 }
 
-void storeBigEndian8(std::uint8_t* p, std::uint64_t v) {
-    std::array<std::uint8_t, 8> b;
-    for (std::size_t i = 0; i < 8; ++i) b[i] = static_cast<std::uint8_t>(v >> (56 - 8 * i));
-    std::memcpy(p, b.data(), 8);
+void storeWord(std::uint8_t* p, std::uint64_t v, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
 }
 
-// Transposes a 64 x 64 bit matrix held as 64 words, column 0 in the top bit. The first
-// three passes move whole 8 x 8 sub-blocks to their mirrored places (32, 16, 8); the last
-// three transpose every 8 x 8 sub-block inside its words (4, 2, 1).
-void transpose64(std::array<std::uint64_t, 64>& a) {
-    std::uint64_t mask = 0x00000000FFFFFFFFull;
-    for (unsigned shift = 32; shift != 0;) {
-        for (unsigned base = 0; base < 64; base += 2 * shift) {
-            for (unsigned k = base; k < base + shift; ++k) {
-                const std::uint64_t t = (a[k] ^ (a[k + shift] >> shift)) & mask;
-                a[k] ^= t;
-                a[k + shift] ^= t << shift;
-            }
-        }
-        shift >>= 1;
-        mask ^= mask << shift;
+// The word with dots 0 .. count - 1 set.
+std::uint64_t firstDots(std::size_t count) {
+    std::uint64_t v = 0;
+    for (std::size_t i = 0; i < 8 && 8 * i < count; ++i) {
+        const std::size_t inByte = std::min<std::size_t>(8, count - 8 * i);
+        v |= static_cast<std::uint64_t>((0xFF00u >> inByte) & 0xFFu) << (8 * i);
+    }
+    return v;
+}
+
+// Exchanges the bits of x selected by Mask with the bits of y Shift places higher.
+template <unsigned Shift, std::uint64_t Mask>
+inline void exchange(std::uint64_t& x, std::uint64_t& y) {
+    const std::uint64_t t = (x ^ (y >> Shift)) & Mask;
+    x ^= t;
+    y ^= t << Shift;
+}
+
+// Eight words as two 8 x 8 transposes. transposeBytes: the words as an 8 x 8 matrix of
+// bytes (byte j of word i to byte i of word j). transposeBits: the eight 8 x 8 bit
+// matrices the words hold side by side (byte lane j of word i is row i of matrix j).
+struct EightWords {
+    std::uint64_t w0, w1, w2, w3, w4, w5, w6, w7;
+
+    [[gnu::always_inline]] void transposeBytes() {
+        exchange<32, 0x00000000FFFFFFFFull>(w4, w0);
+        exchange<32, 0x00000000FFFFFFFFull>(w5, w1);
+        exchange<32, 0x00000000FFFFFFFFull>(w6, w2);
+        exchange<32, 0x00000000FFFFFFFFull>(w7, w3);
+        exchange<16, 0x0000FFFF0000FFFFull>(w2, w0);
+        exchange<16, 0x0000FFFF0000FFFFull>(w3, w1);
+        exchange<16, 0x0000FFFF0000FFFFull>(w6, w4);
+        exchange<16, 0x0000FFFF0000FFFFull>(w7, w5);
+        exchange<8, 0x00FF00FF00FF00FFull>(w1, w0);
+        exchange<8, 0x00FF00FF00FF00FFull>(w3, w2);
+        exchange<8, 0x00FF00FF00FF00FFull>(w5, w4);
+        exchange<8, 0x00FF00FF00FF00FFull>(w7, w6);
+    }
+
+    [[gnu::always_inline]] void transposeBits() {
+        exchange<4, 0x0F0F0F0F0F0F0F0Full>(w0, w4);
+        exchange<4, 0x0F0F0F0F0F0F0F0Full>(w1, w5);
+        exchange<4, 0x0F0F0F0F0F0F0F0Full>(w2, w6);
+        exchange<4, 0x0F0F0F0F0F0F0F0Full>(w3, w7);
+        exchange<2, 0x3333333333333333ull>(w0, w2);
+        exchange<2, 0x3333333333333333ull>(w1, w3);
+        exchange<2, 0x3333333333333333ull>(w4, w6);
+        exchange<2, 0x3333333333333333ull>(w5, w7);
+        exchange<1, 0x5555555555555555ull>(w0, w1);
+        exchange<1, 0x5555555555555555ull>(w2, w3);
+        exchange<1, 0x5555555555555555ull>(w4, w5);
+        exchange<1, 0x5555555555555555ull>(w6, w7);
+    }
+};
+
+// Transposes a 64 x 64 bit tile: `load(k)` gives word k, `store(j, word)` takes word j of
+// the result. The 8 x 8 sub-blocks first move to their mirrored places (words k, k + 8, ...
+// exchange bytes), then each sub-block is transposed in place (words 8g .. 8g + 7 exchange
+// bits).
+template <typename Load, typename Store>
+inline void transposeTile(Load load, Store store) {
+    std::array<std::uint64_t, 64> tile;
+    for (unsigned m = 0; m < 8; ++m) {
+        EightWords b{load(m),      load(m + 8),  load(m + 16), load(m + 24),
+                     load(m + 32), load(m + 40), load(m + 48), load(m + 56)};
+        b.transposeBytes();
+        tile[m] = b.w0;
+        tile[m + 8] = b.w1;
+        tile[m + 16] = b.w2;
+        tile[m + 24] = b.w3;
+        tile[m + 32] = b.w4;
+        tile[m + 40] = b.w5;
+        tile[m + 48] = b.w6;
+        tile[m + 56] = b.w7;
+    }
+    for (unsigned g = 0; g < 64; g += 8) {
+        EightWords b{tile[g],     tile[g + 1], tile[g + 2], tile[g + 3],
+                     tile[g + 4], tile[g + 5], tile[g + 6], tile[g + 7]};
+        b.transposeBits();
+        store(g, b.w0);
+        store(g + 1, b.w1);
+        store(g + 2, b.w2);
+        store(g + 3, b.w3);
+        store(g + 4, b.w4);
+        store(g + 5, b.w5);
+        store(g + 6, b.w6);
+        store(g + 7, b.w7);
     }
 }
 
@@ -189,31 +354,45 @@ void rotateLines(const std::uint8_t* lines, std::uint32_t rows, std::size_t line
                  std::uint32_t dots, std::uint8_t* bits, std::size_t stride) {
     // Never read past a scan line, whatever `dots` says.
     const std::uint64_t usableDots = std::min<std::uint64_t>(dots, std::uint64_t{lineBytes} * 8);
-    std::array<std::uint64_t, 64> tile;
     for (std::uint64_t y0 = 0; y0 < usableDots; y0 += 64) {
         const std::size_t dotsHere =
             static_cast<std::size_t>(std::min<std::uint64_t>(64, usableDots - y0));
         const std::size_t inBytes = (dotsHere + 7) / 8;
         const std::size_t inOffset = static_cast<std::size_t>(y0 / 8);
+        const std::uint64_t dotMask = firstDots(dotsHere);
         for (std::uint32_t r0 = 0; r0 < rows; r0 += 64) {
             const std::size_t rowsHere = std::min<std::uint32_t>(64, rows - r0);
             const std::uint8_t* src = lines + static_cast<std::size_t>(r0) * lineBytes + inOffset;
             std::uint8_t* dst = bits + static_cast<std::size_t>(y0) * stride + r0 / 8;
             if (rowsHere == 64 && dotsHere == 64) {
-                for (std::size_t k = 0; k < 64; ++k) tile[k] = loadBigEndian8(src + k * lineBytes);
-                transpose64(tile);
-                for (std::size_t j = 0; j < 64; ++j) storeBigEndian8(dst + j * stride, tile[j]);
+                // Scans are mostly white: a white tile needs no transposing.
+                std::size_t k = 0;
+                while (k < 64 && loadWord(src + k * lineBytes) == 0) ++k;
+                if (k == 64) {
+                    for (std::size_t j = 0; j < 64; ++j) storeWord(dst + j * stride, 0);
+                    continue;
+                }
+                transposeTile([&](unsigned i) { return loadWord(src + i * lineBytes); },
+                              [&](unsigned j, std::uint64_t v) { storeWord(dst + j * stride, v); });
                 continue;
             }
             // Edge tile: missing scan lines read as white, stray dots of a last partial
             // byte are masked off, and only the columns and rows that exist are written.
-            const std::uint64_t dotMask = ~std::uint64_t{0} << (64 - dotsHere);
-            for (std::size_t k = 0; k < 64; ++k)
-                tile[k] = k < rowsHere ? loadBigEndian(src + k * lineBytes, inBytes) & dotMask : 0;
-            transpose64(tile);
             const std::size_t outBytes = (rowsHere + 7) / 8;
-            for (std::size_t j = 0; j < dotsHere; ++j)
-                storeBigEndian(dst + j * stride, tile[j], outBytes);
+            transposeTile(
+                [&](unsigned i) -> std::uint64_t {
+                    if (i >= rowsHere) return 0;
+                    const std::uint8_t* line = src + i * lineBytes;
+                    return (inBytes == 8 ? loadWord(line) : loadWord(line, inBytes)) & dotMask;
+                },
+                [&](unsigned j, std::uint64_t v) {
+                    if (j >= dotsHere) return;
+                    if (outBytes == 8) {
+                        storeWord(dst + j * stride, v);
+                    } else {
+                        storeWord(dst + j * stride, v, outBytes);
+                    }
+                });
         }
     }
 }

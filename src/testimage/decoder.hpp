@@ -39,6 +39,8 @@ class BandDecoder {
 
   private:
     bool startCode();
+    template <bool Spare>
+    void decodeInsideRow(std::uint8_t*& out, std::uint8_t* rowEnd);
 
     std::span<const std::uint8_t> data_;
     std::size_t pos_ = 0;          // next unread byte

@@ -68,8 +68,8 @@ void TestImage::releaseData() {
 }
 
 void TestImage::releaseBitmap() {
-    dib_.clear();
-    dib_.shrink_to_fit();
+    dib_.reset();
+    dibSize_ = 0;
     bitmapWidth_ = 0;
     bitmapHeight_ = 0;
     stride_ = 0;
@@ -89,16 +89,19 @@ bool TestImage::buildBitmap() {
         lineStoreSize > link::kMaxImageBytes || height_ > static_cast<std::uint32_t>(INT32_MAX))
         return false;
 
-    std::vector<std::uint8_t> dib;
+    // Neither block is cleared first: the decoder writes every scan line it is given and
+    // the rotation every pixel byte.
+    const std::size_t dibSize = static_cast<std::size_t>(imageSize) + kDibHeadSize;
+    std::unique_ptr<std::uint8_t[]> dib;
     std::unique_ptr<std::uint8_t[]> lines;
     try {
-        dib.assign(static_cast<std::size_t>(imageSize) + kDibHeadSize, 0);
+        dib.reset(new std::uint8_t[dibSize]);
         lines.reset(new std::uint8_t[static_cast<std::size_t>(lineStoreSize)]);
     } catch (const std::bad_alloc&) {
         return false;
     }
 
-    std::uint8_t* h = dib.data();
+    std::uint8_t* h = dib.get();
     put32(h + 0, kInfoHeaderSize);
     put32(h + 4, static_cast<std::uint32_t>(roundedWidth));
     put32(h + 8, height_);
@@ -112,6 +115,7 @@ bool TestImage::buildBitmap() {
     put32(h + 36, 0);
     // Colour 0 white, colour 1 black (blue, green, red, reserved).
     h[40] = h[41] = h[42] = 0xFF;
+    h[43] = h[44] = h[45] = h[46] = h[47] = 0;
 
     const std::size_t received = std::min<std::size_t>(data_.size(), dataSize_);
     BandDecoder decoder(data_.first(received));
@@ -123,10 +127,11 @@ bool TestImage::buildBitmap() {
     std::fill(lines.get() + decoded, lines.get() + lineStoreSize, std::uint8_t{0});
 
     rotateLines(lines.get(), static_cast<std::uint32_t>(roundedWidth),
-                static_cast<std::size_t>(lineBytes), height_, dib.data() + kDibHeadSize,
+                static_cast<std::size_t>(lineBytes), height_, dib.get() + kDibHeadSize,
                 static_cast<std::size_t>(stride));
 
     dib_ = std::move(dib);
+    dibSize_ = dibSize;
     bitmapWidth_ = static_cast<std::uint32_t>(roundedWidth);
     bitmapHeight_ = height_;
     stride_ = static_cast<std::uint32_t>(stride);
@@ -134,23 +139,23 @@ bool TestImage::buildBitmap() {
 }
 
 std::span<const std::uint8_t> TestImage::bits() const {
-    if (dib_.empty()) return {};
-    return std::span<const std::uint8_t>(dib_).subspan(kDibHeadSize);
+    if (!dib_) return {};
+    return dib().subspan(kDibHeadSize);
 }
 
 std::vector<std::uint8_t> TestImage::bitmapFileBytes() const {
-    if (dib_.empty()) return {};
-    std::vector<std::uint8_t> file(kFileHeaderSize + dib_.size());
+    if (!dib_) return {};
+    std::vector<std::uint8_t> file(kFileHeaderSize + dibSize_);
     file[0] = 'B';
     file[1] = 'M';
     put32(&file[2], static_cast<std::uint32_t>(file.size()));
     put32(&file[10], static_cast<std::uint32_t>(kFileHeaderSize + kDibHeadSize));
-    std::copy(dib_.begin(), dib_.end(), file.begin() + kFileHeaderSize);
+    std::copy_n(dib_.get(), dibSize_, file.begin() + kFileHeaderSize);
     return file;
 }
 
 bool TestImage::saveBitmapFile(const std::string& path) const {
-    if (dib_.empty()) return false;
+    if (!dib_) return false;
     try {
         return writeFile(path, bitmapFileBytes());
     } catch (const std::exception&) {

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -31,8 +32,8 @@ class TestImage {
     bool saveRawData(std::span<const std::uint8_t> data);
     bool buildBitmap();  // replaces the bitmap; false when none could be built
     void releaseData();  // forget the borrowed data
-    bool hasBitmap() const { return !dib_.empty(); }
-    std::span<const std::uint8_t> dib() const { return dib_; }  // 40 + 8 + pixel rows
+    bool hasBitmap() const { return dib_ != nullptr; }
+    std::span<const std::uint8_t> dib() const { return {dib_.get(), dibSize_}; }  // 40 + 8 + rows
     std::span<const std::uint8_t> bits() const;     // pixel rows (bottom-up, stride bytes each)
     std::uint32_t width() const { return width_; }  // as from the header
     std::uint32_t height() const { return height_; }
@@ -57,7 +58,8 @@ class TestImage {
     char deviceType_ = 0;
     std::span<const std::uint8_t> data_;
 
-    std::vector<std::uint8_t> dib_;
+    std::unique_ptr<std::uint8_t[]> dib_;
+    std::size_t dibSize_ = 0;
     std::uint32_t bitmapWidth_ = 0;
     std::uint32_t bitmapHeight_ = 0;
     std::uint32_t stride_ = 0;
