@@ -336,7 +336,8 @@ inline void transposeTile(Load load, Store store) {
     for (unsigned g = 0; g < 64; g += 8) {
         EightWords b{tile[g],     tile[g + 1], tile[g + 2], tile[g + 3],
                      tile[g + 4], tile[g + 5], tile[g + 6], tile[g + 7]};
-        b.transposeBits();
+        // Eight white pixel rows stay white.
+        if ((b.w0 | b.w1 | b.w2 | b.w3 | b.w4 | b.w5 | b.w6 | b.w7) != 0) b.transposeBits();
         store(g, b.w0);
         store(g + 1, b.w1);
         store(g + 2, b.w2);
@@ -350,49 +351,64 @@ inline void transposeTile(Load load, Store store) {
 
 }  // namespace
 
+namespace {
+
+// One 64 x 64 tile (or the part of it that exists) of rotateLines.
+void rotateTile(const std::uint8_t* lines, std::uint32_t rows, std::size_t lineBytes,
+                std::uint64_t dots, std::uint8_t* bits, std::size_t stride, std::uint32_t r0,
+                std::uint64_t y0) {
+    const std::size_t dotsHere = static_cast<std::size_t>(std::min<std::uint64_t>(64, dots - y0));
+    const std::size_t rowsHere = std::min<std::uint32_t>(64, rows - r0);
+    const std::uint8_t* src = lines + static_cast<std::size_t>(r0) * lineBytes + y0 / 8;
+    std::uint8_t* dst = bits + static_cast<std::size_t>(y0) * stride + r0 / 8;
+    if (rowsHere == 64 && dotsHere == 64) {
+        // Scans are mostly white: a white tile needs no transposing.
+        std::size_t k = 0;
+        while (k < 64 && loadWord(src + k * lineBytes) == 0) ++k;
+        if (k == 64) {
+            for (std::size_t j = 0; j < 64; ++j) storeWord(dst + j * stride, 0);
+            return;
+        }
+        transposeTile([&](unsigned i) { return loadWord(src + i * lineBytes); },
+                      [&](unsigned j, std::uint64_t v) { storeWord(dst + j * stride, v); });
+        return;
+    }
+    // Edge tile: missing scan lines read as white, stray dots of a last partial byte are
+    // masked off, and only the columns and rows that exist are written.
+    const std::size_t inBytes = (dotsHere + 7) / 8;
+    const std::uint64_t dotMask = firstDots(dotsHere);
+    const std::size_t outBytes = (rowsHere + 7) / 8;
+    transposeTile(
+        [&](unsigned i) -> std::uint64_t {
+            if (i >= rowsHere) return 0;
+            const std::uint8_t* line = src + i * lineBytes;
+            return (inBytes == 8 ? loadWord(line) : loadWord(line, inBytes)) & dotMask;
+        },
+        [&](unsigned j, std::uint64_t v) {
+            if (j >= dotsHere) return;
+            if (outBytes == 8) {
+                storeWord(dst + j * stride, v);
+            } else {
+                storeWord(dst + j * stride, v, outBytes);
+            }
+        });
+}
+
+}  // namespace
+
 void rotateLines(const std::uint8_t* lines, std::uint32_t rows, std::size_t lineBytes,
                  std::uint32_t dots, std::uint8_t* bits, std::size_t stride) {
     // Never read past a scan line, whatever `dots` says.
     const std::uint64_t usableDots = std::min<std::uint64_t>(dots, std::uint64_t{lineBytes} * 8);
-    for (std::uint64_t y0 = 0; y0 < usableDots; y0 += 64) {
-        const std::size_t dotsHere =
-            static_cast<std::size_t>(std::min<std::uint64_t>(64, usableDots - y0));
-        const std::size_t inBytes = (dotsHere + 7) / 8;
-        const std::size_t inOffset = static_cast<std::size_t>(y0 / 8);
-        const std::uint64_t dotMask = firstDots(dotsHere);
-        for (std::uint32_t r0 = 0; r0 < rows; r0 += 64) {
-            const std::size_t rowsHere = std::min<std::uint32_t>(64, rows - r0);
-            const std::uint8_t* src = lines + static_cast<std::size_t>(r0) * lineBytes + inOffset;
-            std::uint8_t* dst = bits + static_cast<std::size_t>(y0) * stride + r0 / 8;
-            if (rowsHere == 64 && dotsHere == 64) {
-                // Scans are mostly white: a white tile needs no transposing.
-                std::size_t k = 0;
-                while (k < 64 && loadWord(src + k * lineBytes) == 0) ++k;
-                if (k == 64) {
-                    for (std::size_t j = 0; j < 64; ++j) storeWord(dst + j * stride, 0);
-                    continue;
-                }
-                transposeTile([&](unsigned i) { return loadWord(src + i * lineBytes); },
-                              [&](unsigned j, std::uint64_t v) { storeWord(dst + j * stride, v); });
-                continue;
-            }
-            // Edge tile: missing scan lines read as white, stray dots of a last partial
-            // byte are masked off, and only the columns and rows that exist are written.
-            const std::size_t outBytes = (rowsHere + 7) / 8;
-            transposeTile(
-                [&](unsigned i) -> std::uint64_t {
-                    if (i >= rowsHere) return 0;
-                    const std::uint8_t* line = src + i * lineBytes;
-                    return (inBytes == 8 ? loadWord(line) : loadWord(line, inBytes)) & dotMask;
-                },
-                [&](unsigned j, std::uint64_t v) {
-                    if (j >= dotsHere) return;
-                    if (outBytes == 8) {
-                        storeWord(dst + j * stride, v);
-                    } else {
-                        storeWord(dst + j * stride, v, outBytes);
-                    }
-                });
+    // Tiles in groups of 8 x 8, so that the cache lines read and written are used whole.
+    constexpr std::uint32_t kGroup = 8 * 64;
+    for (std::uint32_t r1 = 0; r1 < rows; r1 += kGroup) {
+        const std::uint32_t rEnd = std::min<std::uint32_t>(rows, r1 + kGroup);
+        for (std::uint64_t y1 = 0; y1 < usableDots; y1 += kGroup) {
+            const std::uint64_t yEnd = std::min<std::uint64_t>(usableDots, y1 + kGroup);
+            for (std::uint64_t y0 = y1; y0 < yEnd; y0 += 64)
+                for (std::uint32_t r0 = r1; r0 < rEnd; r0 += 64)
+                    rotateTile(lines, rows, lineBytes, usableDots, bits, stride, r0, y0);
         }
     }
 }

@@ -83,7 +83,10 @@ bool TestImage::buildBitmap() {
     const std::uint64_t stride = words * 4;
     const std::uint64_t imageSize = stride * height_;
     const std::uint64_t lineBytes = (std::uint64_t{height_} + 7) / 8;
-    const std::uint64_t lineStoreSize = roundedWidth * lineBytes;
+    // Scan lines are decoded and turned a strip at a time, so the line store stays small
+    // enough to live in the cache between the two.
+    constexpr std::uint32_t kStripLines = 64;
+    const std::uint64_t lineStoreSize = kStripLines * lineBytes;
     // Outside input: refuse what the link would never carry rather than allocate it.
     if (dataSize_ > link::kMaxImageBytes || imageSize > link::kMaxImageBytes ||
         lineStoreSize > link::kMaxImageBytes || height_ > static_cast<std::uint32_t>(INT32_MAX))
@@ -117,18 +120,21 @@ bool TestImage::buildBitmap() {
     h[40] = h[41] = h[42] = 0xFF;
     h[43] = h[44] = h[45] = h[46] = h[47] = 0;
 
+    // Bands of 8 scan lines (the last one shorter), each resuming where the previous
+    // stopped; scan lines from `width` to the rounded width are white.
     const std::size_t received = std::min<std::size_t>(data_.size(), dataSize_);
     BandDecoder decoder(data_.first(received));
-    const std::size_t band = static_cast<std::size_t>(lineBytes) * 8;
-    std::uint8_t* out = lines.get();
-    for (std::uint32_t b = 0; b < width_ / 8; ++b, out += band) decoder.decodeBand(out, height_, 8);
-    if (width_ % 8 != 0) decoder.decodeBand(out, height_, width_ % 8);
-    const std::size_t decoded = static_cast<std::size_t>(width_ * lineBytes);
-    std::fill(lines.get() + decoded, lines.get() + lineStoreSize, std::uint8_t{0});
-
-    rotateLines(lines.get(), static_cast<std::uint32_t>(roundedWidth),
-                static_cast<std::size_t>(lineBytes), height_, dib.get() + kDibHeadSize,
-                static_cast<std::size_t>(stride));
+    const auto lineSize = static_cast<std::size_t>(lineBytes);
+    for (std::uint32_t first = 0; first < roundedWidth; first += kStripLines) {
+        const std::uint32_t strip =
+            static_cast<std::uint32_t>(std::min<std::uint64_t>(kStripLines, roundedWidth - first));
+        const std::uint32_t real = first < width_ ? std::min(strip, width_ - first) : 0;
+        for (std::uint32_t line = 0; line < real; line += 8)
+            decoder.decodeBand(lines.get() + line * lineSize, height_, std::min(8u, real - line));
+        std::fill(lines.get() + real * lineSize, lines.get() + strip * lineSize, std::uint8_t{0});
+        rotateLines(lines.get(), strip, lineSize, height_, dib.get() + kDibHeadSize + first / 8,
+                    static_cast<std::size_t>(stride));
+    }
 
     dib_ = std::move(dib);
     dibSize_ = dibSize;
