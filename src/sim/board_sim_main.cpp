@@ -10,12 +10,15 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -189,8 +192,14 @@ class Server {
                 board_.offerTestImage();
                 event("test image offered");
             } else if (sig == SIGUSR2) {
-                board_.unplug(unplugMs_);
-                event("unplugging for " + std::to_string(unplugMs_) + " ms");
+                if (board_.present()) {
+                    board_.unplug(unplugMs_);
+                    event("unplugging for " + std::to_string(unplugMs_) + " ms");
+                } else {
+                    // Away until further notice (a loss with down=0): back in at once.
+                    board_.replug();
+                    event("plugged back in");
+                }
             } else {
                 stop_ = true;
             }
@@ -310,7 +319,8 @@ int main(int argc, char** argv) {
         ->check(CLI::Range(2, 6));
     app.add_option("--image-after", imageAfter, "Offer a test image this many ms after start");
     app.add_option("--image-every", imageEvery,
-                   "Then offer one every this many ms (needs --image-after)");
+                   "Then offer one every this many ms (the first after this long when "
+                   "--image-after is not given)");
     app.add_option("--fault", faultSpecs,
                    "Misbehave on request, repeatable: KIND[:key=N]... (see below)");
     app.add_option("--lose-after", loseAfter,
@@ -345,7 +355,8 @@ int main(int argc, char** argv) {
   Examples: --fault fe:code=18   --fault silence:from=9   --fault lose:code=22:skip=2
 
 Signals: SIGUSR1 offers a test image now (the next status reports state 0);
-SIGUSR2 unplugs the board for --unplug-ms and then plugs it back in.
+SIGUSR2 unplugs the board for --unplug-ms and then plugs it back in; sent while the
+board is away, it plugs it back in at once.
 
 The board answers status with 0 while a test image is offered, with the busy state for
 --busy-ms after a write, and 1 otherwise. A firmware update is checked record by record;
@@ -362,6 +373,7 @@ Events (listening, client connected, unplugged, ...) are printed on stdout.)");
     options.busyMs = busyMs;
     options.busyState = static_cast<std::uint8_t>(busyState);
     options.firstImageAfterMs = imageAfter;
+    if (!imageAfter && imageEvery > 0) options.firstImageAfterMs = imageEvery;
     options.imageEveryMs = imageEvery;
     options.loseAfterPackets = loseAfter;
     options.loseDownMs = downMs;

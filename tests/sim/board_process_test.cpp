@@ -269,6 +269,24 @@ TEST_F(BoardProcessTest, FaultsFromTheCommandLine) {
     EXPECT_EQ(host.listener.versions, std::vector<std::string>{"Q70 Ver 1.20"});
 }
 
+TEST_F(BoardProcessTest, LostByPacketCountUntilSigusr2BringsItBack) {
+    ASSERT_TRUE(startBoard({"--lose-after", "3", "--down-ms", "0"}));
+    Host host(socketPath);
+    host.start();
+    // Device information goes through; the version request is the third packet.
+    ASSERT_TRUE(host.runUntil([&] { return !host.listener.messages.empty(); }));
+    EXPECT_EQ(host.listener.messages.back(), LinkMessage::ReceivePktError);
+    EXPECT_EQ(host.listener.deviceInfos.size(), 1u);
+    ASSERT_TRUE(board.waitFor("unplugged"));
+    board.signal(SIGUSR2);
+    ASSERT_TRUE(board.waitFor("plugged back in"));
+    ASSERT_TRUE(board.waitFor("listening on"));
+    ASSERT_TRUE(host.runUntil([&] { return host.transport.isOpen(); }));
+    host.restartPump();
+    ASSERT_TRUE(host.runUntil([&] { return !host.listener.states.empty(); }));
+    EXPECT_EQ(host.listener.reports.size(), 5u);
+}
+
 TEST_F(BoardProcessTest, SettingsSurviveARestartThroughTheStateFile) {
     const std::string state = (dir / "board.state").string();
     ASSERT_TRUE(startBoard({"--state", state, "--busy-ms", "0"}));
