@@ -26,7 +26,7 @@ std::string refusal(const std::string& text) {
     return error;
 }
 
-TEST(Arguments, EveryNameTakesItsOwnWordsAndDigits) {
+TEST(CliArguments, EveryNameTakesItsOwnWordsAndDigits) {
     const struct {
         const char* text;
         Setting setting;
@@ -51,7 +51,7 @@ TEST(Arguments, EveryNameTakesItsOwnWordsAndDigits) {
     }
 }
 
-TEST(Arguments, WordsOfAnotherSettingAndOtherNumbersAreRefused) {
+TEST(CliArguments, WordsOfAnotherSettingAndOtherNumbersAreRefused) {
     EXPECT_NE(refusal("paper=enable").find("a4 or letter"), std::string::npos);
     EXPECT_NE(refusal("margin=letter").find("disable or enable"), std::string::npos);
     refusal("time-stamp=2");
@@ -62,7 +62,7 @@ TEST(Arguments, WordsOfAnotherSettingAndOtherNumbersAreRefused) {
     refusal("=a4");
 }
 
-TEST(Arguments, ASettingNamedTwiceIsRefusedEvenWithTheSameValue) {
+TEST(CliArguments, ASettingNamedTwiceIsRefusedEvenWithTheSameValue) {
     std::vector<SettingAssignment> out;
     std::string error;
     EXPECT_FALSE(cli::parseAssignments({"paper=a4", "margin=1", "paper=0"}, out, error));
@@ -71,7 +71,7 @@ TEST(Arguments, ASettingNamedTwiceIsRefusedEvenWithTheSameValue) {
     EXPECT_EQ(out.size(), 2u);
 }
 
-TEST(Arguments, DateTimeIsAWholeCalendarMinute) {
+TEST(CliArguments, DateTimeIsAWholeCalendarMinute) {
     link::DateTime dt;
     std::string error;
     ASSERT_TRUE(cli::parseDateTime("2004-12-31T23:59", dt, error));
@@ -97,9 +97,9 @@ TEST(Arguments, DateTimeIsAWholeCalendarMinute) {
     EXPECT_EQ(dt.year, 2000) << "a refused text leaves the last good value";
 }
 
-class Usage : public CliFixture {};
+class CliUsage : public CliFixture {};
 
-TEST_F(Usage, BadArgumentsExitWithTwoBeforeTheBoardIsTouched) {
+TEST_F(CliUsage, BadArgumentsExitWithTwoBeforeTheBoardIsTouched) {
     for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
              {"--device", "sim", "set", "paper=legal"},
              {"--device", "sim", "set", "paper=a4", "paper=letter"},
@@ -121,12 +121,12 @@ TEST_F(Usage, BadArgumentsExitWithTwoBeforeTheBoardIsTouched) {
     EXPECT_TRUE(requests.empty());
 }
 
-TEST_F(Usage, GlobalOptionsWorkAfterTheCommandToo) {
+TEST_F(CliUsage, GlobalOptionsWorkAfterTheCommandToo) {
     EXPECT_EQ(run({"get", "--device", "sim", "--timeout", "700"}), cli::kExitOk) << err.str();
     EXPECT_EQ(transportsMade, 1);
 }
 
-TEST_F(Usage, HelpAtEveryLevelExitsZeroAndNamesTheExitCodes) {
+TEST_F(CliUsage, HelpAtEveryLevelExitsZeroAndNamesTheExitCodes) {
     EXPECT_EQ(run({"--help"}), cli::kExitOk);
     EXPECT_NE(out.str().find("4  timeout"), std::string::npos);
     for (const char* command : {"info", "get", "set", "update", "test-image", "decode"}) {
@@ -136,7 +136,7 @@ TEST_F(Usage, HelpAtEveryLevelExitsZeroAndNamesTheExitCodes) {
     EXPECT_EQ(transportsMade, 0);
 }
 
-TEST_F(Usage, AnUnknownDeviceKindIsANoDeviceExit) {
+TEST_F(CliUsage, AnUnknownDeviceKindIsANoDeviceExit) {
     // The address parses, but this environment can only make the simulated board.
     EXPECT_EQ(run({"--device", "unix:/nonexistent", "get"}), cli::kExitNoDevice);
     EXPECT_NE(err.str().find("only sim here"), std::string::npos);

@@ -60,7 +60,7 @@ int waitExit(pid_t pid) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
-class Process : public ::testing::Test {
+class CliProcess : public ::testing::Test {
   protected:
     void SetUp() override {
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
@@ -149,7 +149,7 @@ class Process : public ::testing::Test {
     std::string err;
 };
 
-TEST_F(Process, SetSendsTheStartSequenceThenTheWritesAndTheClock) {
+TEST_F(CliProcess, SetSendsTheStartSequenceThenTheWritesAndTheClock) {
     startBoard();
     ASSERT_EQ(ctl({"--device", device(), "set", "paper=letter", "margin=enable", "--time",
                    "2004-12-31T23:59"}),
@@ -172,7 +172,7 @@ TEST_F(Process, SetSendsTheStartSequenceThenTheWritesAndTheClock) {
               "save-mode=original\n");
 }
 
-TEST_F(Process, UpdateSendsACrLfFileWithLongLinesAsLfLines) {
+TEST_F(CliProcess, UpdateSendsACrLfFileWithLongLinesAsLfLines) {
     startBoard();
     const std::string file = longLineFirmware("Q70 Ver 1.21", 30);
     const std::filesystem::path mot = folder / "fw.mot";
@@ -203,7 +203,7 @@ TEST_F(Process, UpdateSendsACrLfFileWithLongLinesAsLfLines) {
     EXPECT_NE(out.find("firmware-version=Q70 Ver 1.21\n"), std::string::npos) << out;
 }
 
-TEST_F(Process, TestImageAndDecodeGiveTheSameBitmapAsTheDecoder) {
+TEST_F(CliProcess, TestImageAndDecodeGiveTheSameBitmapAsTheDecoder) {
     startBoard({"--image-after", "0"});
     const std::string bmp = (folder / "board.bmp").string();
     const std::string raw = (folder / "board.bin").string();
@@ -225,7 +225,7 @@ TEST_F(Process, TestImageAndDecodeGiveTheSameBitmapAsTheDecoder) {
     EXPECT_EQ(readBytes(again), bitmap);
 }
 
-TEST_F(Process, AFourBytePacketIsABadPacket) {
+TEST_F(CliProcess, AFourBytePacketIsABadPacket) {
     startBoard({"--fault", "short:code=6:size=4"});
     const int rc = ctl({"--device", device(), "get"});
     EXPECT_NE(rc, 0);
@@ -234,7 +234,7 @@ TEST_F(Process, AFourBytePacketIsABadPacket) {
     EXPECT_TRUE(out.empty());
 }
 
-TEST_F(Process, ASilentBoardEndsWithinTheTimeout) {
+TEST_F(CliProcess, ASilentBoardEndsWithinTheTimeout) {
     startBoard({"--fault", "silence:code=1"});
     const auto before = std::chrono::steady_clock::now();
     const int rc = ctl({"--device", device(), "--timeout", "1000", "info"});
@@ -247,7 +247,7 @@ TEST_F(Process, ASilentBoardEndsWithinTheTimeout) {
     EXPECT_NE(err.find("no answer to GetDeviceInfo (1) within 1000 ms"), std::string::npos) << err;
 }
 
-TEST_F(Process, AnUnplugInTheMiddleOfAnImageFailsAndWritesNoBitmap) {
+TEST_F(CliProcess, AnUnplugInTheMiddleOfAnImageFailsAndWritesNoBitmap) {
     startBoard({"--image-after", "0", "--fault", "lose:code=4:after=20:down=0"});
     const std::string bmp = (folder / "cut.bmp").string();
     const int rc = ctl({"--device", device(), "test-image", "-o", bmp, "--wait", "10"});
@@ -257,7 +257,7 @@ TEST_F(Process, AnUnplugInTheMiddleOfAnImageFailsAndWritesNoBitmap) {
         << err;
 }
 
-TEST_F(Process, NoBoardListeningIsANoDeviceExit) {
+TEST_F(CliProcess, NoBoardListeningIsANoDeviceExit) {
     EXPECT_EQ(ctl({"--device", device(), "get"}), 3);
     EXPECT_NE(err.find("USB could not be opened !"), std::string::npos) << err;
 }
