@@ -1,5 +1,6 @@
 #include "app/utility_controller.hpp"
 
+#include <algorithm>
 #include <filesystem>
 #include <system_error>
 
@@ -105,7 +106,8 @@ void UtilityController::showMaintenancePanel(bool show) {
     const Size client = view_.clientSize();
     const int w = button.width;
     const int gap = (client.width - 4 * w - w / 3) / 3;
-    const int y = client.height - kButtonRowFromBottomPx;
+    const int y =
+        client.height - std::max(kButtonRowFromBottomPx, button.height + kButtonBottomMarginPx);
     const int left = w / 6;
     view_.moveControl(id::Reset, left, y, w, button.height);
     view_.moveControl(id::OK, w + left + gap, y, w, button.height);

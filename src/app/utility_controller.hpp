@@ -22,6 +22,9 @@ namespace q70::app {
 // The two pixel steps of the window's layout.
 inline constexpr int kMaintenanceStepPx = 183;
 inline constexpr int kButtonRowFromBottomPx = 40;
+// What the 40 pixels leave under buttons of the default font; taller buttons (a larger
+// dialog font) move up to keep it instead of running off the window's bottom edge.
+inline constexpr int kButtonBottomMarginPx = 7;
 
 // Sees the outcome of every exchange: q70ctl uses it to tell a write that the board
 // acknowledged from one it answered otherwise.
