@@ -40,6 +40,8 @@ OpenResult FirmwareTransfer::open() {
         }
         length += got;
     }
+    // A CR that ends the file is no line end: it stays in the last line.
+    if (pendingCr && lineLength + 2 > link::kChunkCapacity) tooLong = true;
     if (tooLong) {
         file_.close();
         return OpenResult::LineTooLong;
