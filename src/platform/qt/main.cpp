@@ -1,0 +1,106 @@
+// q70uty: the utility's window.
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QFile>
+#include <QIcon>
+
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "app/utility_controller.hpp"
+#include "config/text_catalogue.hpp"
+#include "config/text_decoding.hpp"
+#include "link/device_address.hpp"
+#include "platform/qt/dialog_metrics.hpp"
+#include "platform/qt/qt_timer_service.hpp"
+#include "platform/qt/qt_window_view.hpp"
+#include "platform/qt/single_instance.hpp"
+#include "platform/steady_clock.hpp"
+#include "platform/transport_factory.hpp"
+#include "testimage/test_image.hpp"
+
+namespace {
+
+constexpr int kUsageError = 2;
+
+int fail(const QString& message) {
+    std::fprintf(stderr, "q70uty: %s\n", message.toLocal8Bit().constData());
+    return kUsageError;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    using namespace q70;
+
+    QApplication app(argc, argv);
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/q70uty.png")));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Service utility for the Q-70 copy board: settings, clock, firmware "
+                       "update and test image."));
+    const QCommandLineOption helpOption = parser.addHelpOption();
+    const QCommandLineOption deviceOption(
+        QStringLiteral("device"),
+        QStringLiteral("The board: usb, usb:VVVV:PPPP, unix:PATH or sim (default: usb)."),
+        QStringLiteral("ADDRESS"), QStringLiteral("usb"));
+    const QCommandLineOption timeoutOption(
+        QStringLiteral("timeout"),
+        QStringLiteral("How long one answer of the board is awaited, in ms (default: 5000)."),
+        QStringLiteral("MS"), QStringLiteral("5000"));
+    parser.addOption(deviceOption);
+    parser.addOption(timeoutOption);
+    if (!parser.parse(QApplication::arguments())) return fail(parser.errorText());
+    if (parser.isSet(helpOption)) parser.showHelp(0);
+    if (!parser.positionalArguments().isEmpty()) {
+        return fail(QStringLiteral("unexpected argument '%1'")
+                        .arg(parser.positionalArguments().constFirst()));
+    }
+
+    link::DeviceAddress address;
+    std::string error;
+    if (!link::parseDeviceAddress(parser.value(deviceOption).toStdString(), address, error)) {
+        return fail(QString::fromStdString(error));
+    }
+    bool timeoutOk = false;
+    const int timeoutMs = parser.value(timeoutOption).toInt(&timeoutOk);
+    if (!timeoutOk || timeoutMs <= 0) {
+        return fail(QStringLiteral("--timeout needs a positive number of milliseconds, not '%1'")
+                        .arg(parser.value(timeoutOption)));
+    }
+
+    // One copy per executable name and user; a later copy brings the running one forward.
+    platform::SingleInstance instance(platform::instanceKey(QString::fromLocal8Bit(argv[0])));
+    if (instance.acquire() != platform::SingleInstance::Role::First) return 0;
+
+    platform::SteadyClock clock;
+    std::unique_ptr<link::DeviceTransport> transport =
+        platform::createTransport(address, clock, error);
+    if (!transport) return fail(QString::fromStdString(error));
+
+    config::TextCatalogue texts;
+    testimage::TestImage image;
+    platform::QtWindowView view(image);
+    platform::QtTimerService timers;
+    app::ControllerOptions options;
+    options.programFolder = QFile::encodeName(QApplication::applicationDirPath()).toStdString();
+    options.link.answerTimeoutMs = timeoutMs;
+    app::UtilityController controller(view, *transport, timers, clock, texts, image, options);
+    view.attach(controller);
+    timers.setHandler([&controller](int timerId) { controller.onTimer(timerId); });
+    QObject::connect(&instance, &platform::SingleInstance::raiseRequested, &view,
+                     &platform::QtWindowView::bringToFront);
+
+    const config::StartupSettings startup = controller.startupReads();
+    const std::string fontName = config::toUtf8(startup.dialogFontName, startup.currentLanguage);
+    view.buildControls(
+        platform::dialogFont(QString::fromUtf8(fontName.c_str()), startup.dialogFontSize));
+    controller.onInitDialog();
+    view.centreOnScreen();
+    view.exec();
+    controller.shutdown();
+    return 0;
+}
