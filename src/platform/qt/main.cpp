@@ -13,6 +13,7 @@
 #include "config/text_catalogue.hpp"
 #include "config/text_decoding.hpp"
 #include "link/device_address.hpp"
+#include "platform/program_folder.hpp"
 #include "platform/qt/dialog_metrics.hpp"
 #include "platform/qt/qt_timer_service.hpp"
 #include "platform/qt/qt_window_view.hpp"
@@ -86,7 +87,8 @@ int main(int argc, char** argv) {
     platform::QtWindowView view(image);
     platform::QtTimerService timers;
     app::ControllerOptions options;
-    options.programFolder = QFile::encodeName(QApplication::applicationDirPath()).toStdString();
+    options.programFolder = platform::resolveProgramFolder(
+        QFile::encodeName(QApplication::applicationDirPath()).toStdString());
     options.link.answerTimeoutMs = timeoutMs;
     app::UtilityController controller(view, *transport, timers, clock, texts, image, options);
     view.attach(controller);
