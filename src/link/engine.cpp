@@ -155,7 +155,7 @@ bool TransferEngine::receiveAnswer() {
     // Bytes the board did not send read as 0, never as a stale earlier packet.
     std::fill(state_.receiveBuffer.begin() + static_cast<std::ptrdiff_t>(size),
               state_.receiveBuffer.end(), std::uint8_t{0});
-    return state_.expectAnswerStart ? receiveFirstPacket(size) : receiveContinuation();
+    return state_.expectAnswerStart ? receiveFirstPacket(size) : receiveContinuation(size);
 }
 
 bool TransferEngine::receiveFirstPacket(std::size_t size) {
@@ -194,7 +194,7 @@ bool TransferEngine::receiveFirstPacket(std::size_t size) {
     return true;
 }
 
-bool TransferEngine::receiveContinuation() {
+bool TransferEngine::receiveContinuation(std::size_t size) {
     if (state_.discardRemaining > 0) {
         const std::uint64_t n = std::min<std::uint64_t>(state_.discardRemaining, kPacketSize);
         state_.discardRemaining -= n;
@@ -203,6 +203,17 @@ bool TransferEngine::receiveContinuation() {
         state_.expectAnswerStart = true;
         state_.awaitingAnswer = false;
         return false;
+    }
+
+    // A packet shorter than the image bytes it must carry ends the transfer early: what is
+    // missing would come out as blank scan lines, and the picture saved over the last good
+    // one. The image is dropped as a bad packet instead.
+    if (size < std::min<std::size_t>(state_.imageRemaining, kPacketSize)) {
+        state_.imageBuffer = {};
+        state_.imageRemaining = 0;
+        state_.imageCursor = 0;
+        state_.expectAnswerStart = true;
+        return rejectBadPacket();
     }
 
     if (state_.imageRemaining > kPacketSize) {

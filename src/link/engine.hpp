@@ -94,7 +94,7 @@ class TransferEngine {
     bool rejectBadPacket();
     void drainedStep();
     bool receiveFirstPacket(std::size_t size);
-    bool receiveContinuation();
+    bool receiveContinuation(std::size_t size);
 
     DeviceSlot& device_;
     TimerService& timers_;
