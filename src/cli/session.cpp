@@ -334,8 +334,16 @@ int Session::testImage(const std::string& bmpPath, const std::string& rawPath, i
         env_.scheduler.nowMs() + static_cast<std::uint64_t>(waitSeconds) * 1000u;
     int rc = runUntil(shown, deadline);
     // An image already on its way is received whole; the link's timeout bounds each packet.
-    if (rc == kDeadlineReached && transport_.testImageRequested())
-        rc = runUntil(shown, kNoDeadline);
+    // Only while its request is still being answered: a board that keeps offering an image
+    // and never sends one must not hold q70ctl past the wait.
+    const auto imageInFlight = [this] {
+        return controller_.connection().engine().isAwaitingAnswer() &&
+               transport_.lastRequest() == link::code::GetTestImage;
+    };
+    if (rc == kDeadlineReached && imageInFlight()) {
+        rc = runUntil([&] { return shown() || !imageInFlight(); }, kNoDeadline);
+        if (rc == kExitOk && !shown()) rc = kDeadlineReached;
+    }
     if (rc == kDeadlineReached) {
         fail(kExitTimeout,
              "the board offered no test image within " + std::to_string(waitSeconds) + " s");
