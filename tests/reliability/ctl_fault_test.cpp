@@ -1,0 +1,250 @@
+// The process side of the fault matrix: q70ctl against q70-board-sim with one fault of each
+// kind in each flow. The fault strikes every matching request, so the operation cannot
+// succeed: q70ctl must say so on stderr and exit non-zero, and write no file it was asked
+// to write on success.
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+extern char** environ;
+
+namespace q70::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct ProcessCell {
+    const char* flow;
+    const char* fault;  // q70-board-sim --fault; none: the operation must succeed
+};
+
+pid_t spawn(const std::vector<std::string>& args, int outFd, int errFd) {
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, outFd, 1);
+    posix_spawn_file_actions_adddup2(&actions, errFd, 2);
+    std::vector<char*> argv;
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    pid_t pid = -1;
+    const int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    return rc == 0 ? pid : -1;
+}
+
+int waitExit(pid_t pid) {
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+// A q70ctl that hangs is a failure of its own; it must not hold the test run.
+constexpr int kHung = 1000;
+int waitExitWithin(pid_t pid, std::chrono::seconds limit) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    int status = 0;
+    for (;;) {
+        const pid_t r = waitpid(pid, &status, WNOHANG);
+        if (r == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        if (r < 0 && errno != EINTR) return -1;
+        if (std::chrono::steady_clock::now() >= end) {
+            kill(pid, SIGKILL);
+            waitExit(pid);
+            return kHung;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
+
+std::string readText(const fs::path& p) {
+    std::ifstream f(p, std::ios::binary);
+    return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
+}
+
+class CtlFault : public ::testing::TestWithParam<ProcessCell> {
+  protected:
+    void SetUp() override {
+        std::string id = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        for (char& c : id) c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+        folder =
+            fs::temp_directory_path() / ("q70-ctlfault-" + id + "-" + std::to_string(getpid()));
+        fs::remove_all(folder);
+        fs::create_directories(folder);
+    }
+
+    void TearDown() override {
+        if (boardPid > 0) {
+            kill(boardPid, SIGTERM);
+            waitExit(boardPid);
+        }
+        if (boardOut != nullptr) std::fclose(boardOut);
+        std::error_code ec;
+        fs::remove_all(folder, ec);
+    }
+
+    void startBoard(std::vector<std::string> extra) {
+        std::vector<std::string> args = {Q70_BOARD_SIM_PATH, "--listen", socket(), "--busy-ms",
+                                         "0"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        int fds[2];
+        ASSERT_EQ(pipe(fds), 0);
+        const int devNull = open("/dev/null", O_WRONLY);
+        boardPid = spawn(args, fds[1], devNull);
+        close(fds[1]);
+        close(devNull);
+        ASSERT_GT(boardPid, 0);
+        boardOut = fdopen(fds[0], "r");
+        char line[512];
+        bool listening = false;
+        while (!listening && std::fgets(line, sizeof line, boardOut) != nullptr) {
+            listening = std::string(line).find("listening on") != std::string::npos;
+        }
+        ASSERT_TRUE(listening) << "q70-board-sim did not start";
+    }
+
+    int ctl(std::vector<std::string> args) {
+        args.insert(args.begin(),
+                    {Q70CTL_PATH, "--device", "unix:" + socket(), "--timeout", "1000"});
+        const fs::path outFile = folder / "stdout", errFile = folder / "stderr";
+        const int o = open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int e = open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const pid_t pid = spawn(args, o, e);
+        close(o);
+        close(e);
+        if (pid <= 0) return -1;
+        const int rc = waitExitWithin(pid, std::chrono::seconds(30));
+        err = readText(errFile);
+        return rc;
+    }
+
+    std::string socket() const { return (folder / "board.sock").string(); }
+
+    fs::path folder;
+    pid_t boardPid = -1;
+    FILE* boardOut = nullptr;
+    std::string err;
+};
+
+std::string sRecord(char type, const std::vector<unsigned>& addressAndData) {
+    unsigned sum = static_cast<unsigned>(addressAndData.size() + 1);
+    char hex[3];
+    std::string line = {'S', type};
+    std::snprintf(hex, sizeof hex, "%02X", sum);
+    line += hex;
+    for (const unsigned b : addressAndData) {
+        std::snprintf(hex, sizeof hex, "%02X", b & 0xFF);
+        line += hex;
+        sum += b & 0xFF;
+    }
+    std::snprintf(hex, sizeof hex, "%02X", ~sum & 0xFF);
+    return line + hex;
+}
+
+// A valid firmware file: a header, 40 data records (three data requests), an end record.
+std::string firmwareFile() {
+    std::string file = sRecord('0', {0, 0, 'V', '3'}) + "\r\n";
+    for (unsigned i = 0; i < 40; ++i) {
+        std::vector<unsigned> rec = {i >> 4, i << 4};
+        for (unsigned k = 0; k < 16; ++k) rec.push_back(i + k);
+        file += sRecord('1', rec) + "\r\n";
+    }
+    return file + sRecord('9', {0, 0}) + "\r\n";
+}
+
+TEST_P(CtlFault, AFailedOperationNeverExitsZero) {
+    const ProcessCell cell = GetParam();
+    const std::string flow = cell.flow;
+    std::vector<std::string> board;
+    if (cell.fault != nullptr) board = {"--fault", cell.fault};
+    std::vector<std::string> command;
+    fs::path output;
+    if (flow == "start") {
+        command = {"info"};
+    } else if (flow == "settings") {
+        command = {"set", "paper=letter", "margin=enable", "--time", "2004-12-31T23:59"};
+    } else if (flow == "firmware") {
+        const fs::path mot = folder / "fw.mot";
+        std::ofstream(mot, std::ios::binary) << firmwareFile();
+        command = {"update", mot.string()};
+    } else {
+        board.insert(board.end(), {"--image-after", "0"});
+        output = folder / "out.bmp";
+        command = {"test-image", "-o", output.string(), "--raw", (folder / "raw.bin").string(),
+                   "--wait",     "3"};
+    }
+    startBoard(board);
+    const int rc = ctl(command);
+    if (cell.fault == nullptr) {
+        EXPECT_EQ(rc, 0) << err;
+        if (!output.empty()) {
+            EXPECT_TRUE(fs::exists(output));
+        }
+        return;
+    }
+    ASSERT_NE(rc, kHung) << "q70ctl hung";
+    EXPECT_NE(rc, 0) << "q70ctl " << command[0] << " with --fault " << cell.fault
+                     << " reported success";
+    EXPECT_FALSE(err.empty()) << "no word of the failure on stderr";
+    if (!output.empty()) {
+        EXPECT_FALSE(fs::exists(output));
+        EXPECT_FALSE(fs::exists(folder / "raw.bin"));
+    }
+}
+
+// Every matching request is struck (times=0); where the start sequence reads the same code,
+// the first one is let through (skip=1), so the fault hits the flow itself.
+const ProcessCell kCells[] = {
+    // Without a fault each operation succeeds, so the failures below are the faults' doing.
+    {"start", nullptr},
+    {"settings", nullptr},
+    {"firmware", nullptr},
+    {"image", nullptr},
+    {"start", "lose:code=18:down=0"},
+    {"start", "short:code=18:size=3:times=0"},
+    {"start", "mismatch:code=18:times=0"},
+    {"start", "fe:code=18:times=0"},
+    {"start", "silence:code=18:times=0"},
+    {"settings", "lose:code=18:skip=1:down=0"},
+    {"settings", "short:code=18:skip=1:times=0"},
+    {"settings", "mismatch:code=18:skip=1:times=0"},
+    {"settings", "fe:code=18:skip=1:times=0"},
+    {"settings", "silence:code=18:skip=1:times=0"},
+    {"firmware", "lose:code=22:skip=1:down=0"},
+    {"firmware", "short:code=22:skip=1:times=0"},
+    {"firmware", "mismatch:code=22:skip=1:times=0"},
+    {"firmware", "fe:code=22:skip=1:times=0"},
+    {"firmware", "silence:code=22:skip=1:times=0"},
+    {"image", "lose:code=4:after=3:down=0"},
+    {"image", "short:code=4:times=0"},
+    {"image", "mismatch:code=4:times=0"},
+    {"image", "fe:code=4:times=0"},
+    {"image", "silence:code=4:times=0"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Cells, CtlFault, ::testing::ValuesIn(kCells),
+                         [](const ::testing::TestParamInfo<ProcessCell>& i) {
+                             std::string n = std::string(i.param.flow) + "_" +
+                                             (i.param.fault ? i.param.fault : "no_fault");
+                             for (char& c : n)
+                                 c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+                             return n;
+                         });
+
+}  // namespace
+}  // namespace q70::test
