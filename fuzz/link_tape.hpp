@@ -4,7 +4,8 @@
 // simulated board, so both must keep to these rules:
 //
 //   action  1 byte, % 100: below kActionApply a pump or reconnect tick; then Apply, OK,
-//           Update, a language change, and a radio click (1 more byte, % 5, which one)
+//           Update, a language change (the first three of each in a run; later ones do
+//           nothing), and a radio click (1 more byte, % 5, which one)
 //   open    1 byte: the device opens unless it is % 16 == 0
 //   write   1 byte: the write fails when it is % 32 == 0
 //   read    1 byte, % 10 (the move):
