@@ -7,7 +7,8 @@
 //  - exactly the expected messages appear, each at most once, and OK does not close the
 //    window on a write the board did not acknowledge;
 //  - a failed exchange stops the pump until the user restarts it, the device is reopened
-//    once the board is back, and after a language change the flow goes through;
+//    once the board is back, and once Apply or a language change has restarted the link
+//    the flow goes through;
 //  - the firmware file and an earlier rawdata.bin come through untouched (a failed image
 //    leaves rawdata.bin as it was; the image that arrives after recovery replaces it whole).
 
@@ -348,10 +349,19 @@ TEST_P(FaultMatrix, SurvivesAndRecovers) {
         EXPECT_EQ(transport.writes(), writesBefore) << "sent before the user restarted";
     }
 
-    // A language change restarts the link; then the flow is done again, and goes through.
+    // The user restarts the link and does the flow again, and it goes through. A failed
+    // image leaves the settings usable, so Apply restarts the pump there; after the other
+    // flows the panel is closed and the language menu is the way.
     const std::size_t messagesBefore = view.messages.size();
     const int windowsBefore = view.imageWindowsOpened;
-    controller->onCommand(app::id::CmdEnglish);
+    if (cell.flow == Flow::TestImage) {
+        if (!board.testImageOffered()) board.offerTestImage();
+        ASSERT_TRUE(panelOpen());
+        view.click(app::id::PaperLetter);
+        view.click(app::id::Apply);
+    } else {
+        controller->onCommand(app::id::CmdEnglish);
+    }
     sched.advance(1500);
     // The writes OK queued behind the failed one are still queued and go out first; once
     // the board acknowledges the date, OK closes the window as it was asked to.
@@ -377,7 +387,6 @@ TEST_P(FaultMatrix, SurvivesAndRecovers) {
             startUpdate();
             break;
         case Flow::TestImage:
-            if (!board.testImageOffered()) board.offerTestImage();
             break;
     }
     sched.advance(6000);
@@ -405,6 +414,7 @@ TEST_P(FaultMatrix, SurvivesAndRecovers) {
             break;
         case Flow::TestImage:
             EXPECT_TRUE(imageSaved(windowsBefore)) << "no whole image after recovery";
+            EXPECT_EQ(board.settings().paper, 1);
             break;
     }
     EXPECT_EQ(view.messages.size(), messagesBefore) << "a message after recovery";
