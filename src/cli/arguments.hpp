@@ -35,8 +35,6 @@ bool parseAssignments(const std::vector<std::string>& texts, std::vector<Setting
                       std::string& error);
 
 // YYYY-MM-DDTHH:MM, a real calendar date (leap years counted), year 1 to 9999.
-bool parseDateTime(std::string_view text, link::DateTime& out, std::string& error);
-std::string formatDateTime(const link::DateTime& dt);
 
 // The word for a setting's value (0 or 1), else the number.
 std::string valueWord(settings::Setting setting, std::int32_t value);

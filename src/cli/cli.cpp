@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "cli/arguments.hpp"
+#include "link/date_time_text.hpp"
 #include "link/device_address.hpp"
 
 namespace q70::cli {
@@ -165,7 +166,7 @@ int run(int argc, const char* const* argv, Environment& env) {
         }
         if (o.time != "now") {
             link::DateTime dt;
-            if (!parseDateTime(o.time, dt, error)) {
+            if (!link::parseDateTime(o.time, dt, error)) {
                 env.err << "q70ctl: set --time: " << error << '\n';
                 return kExitUsage;
             }

@@ -1,5 +1,7 @@
 #include "sim/board_config.hpp"
 
+#include "link/date_time_text.hpp"
+
 #include <charconv>
 #include <cstdio>
 #include <fstream>
@@ -141,35 +143,6 @@ bool parseSettingWord(std::string_view text, std::uint8_t& value) {
     return true;
 }
 
-bool parseDateTime(std::string_view text, link::DateTime& out) {
-    // Fixed shape: 2024-05-17T09:30
-    if (text.size() != 16 || text[4] != '-' || text[7] != '-' || text[10] != 'T' || text[13] != ':')
-        return false;
-    auto field = [&](std::size_t at, std::size_t len, int& v) {
-        std::uint64_t n = 0;
-        if (!parseNumber(text.substr(at, len), n) || text[at] == '+' || text[at] == '-')
-            return false;
-        v = static_cast<int>(n);
-        return true;
-    };
-    link::DateTime dt;
-    if (!field(0, 4, dt.year) || !field(5, 2, dt.month) || !field(8, 2, dt.day) ||
-        !field(11, 2, dt.hour) || !field(14, 2, dt.minute))
-        return false;
-    if (dt.month < 1 || dt.month > 12 || dt.day < 1 || dt.day > 31 || dt.hour > 23 ||
-        dt.minute > 59)
-        return false;
-    out = dt;
-    return true;
-}
-
-std::string formatDateTime(const link::DateTime& dt) {
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d", dt.year, dt.month, dt.day, dt.hour,
-                  dt.minute);
-    return buf;
-}
-
 bool loadBoardState(const std::filesystem::path& file, BoardState& state, std::string& error) {
     std::ifstream in(file);
     if (!in) {
@@ -194,7 +167,10 @@ bool loadBoardState(const std::filesystem::path& file, BoardState& state, std::s
                 ok = ok && parseSettingWord(value, loaded.settings.*s.field);
             }
         }
-        if (!handled && key == "date-time") ok = ok && parseDateTime(value, loaded.dateTime);
+        if (!handled && key == "date-time") {
+            std::string ignored;
+            ok = ok && link::parseDateTime(value, loaded.dateTime, ignored);
+        }
         if (!handled && key == "version") loaded.version = value;
         if (!ok) {
             error = "Bad line " + std::to_string(number) + " in the state file " + file.string() +
@@ -216,7 +192,7 @@ bool saveBoardState(const std::filesystem::path& file, const BoardState& state,
             out << "# q70-board-sim state\n";
             for (const Setting& s : kSettingKeys)
                 out << s.key << '=' << int(state.settings.*s.field) << '\n';
-            out << "date-time=" << formatDateTime(state.dateTime) << '\n';
+            out << "date-time=" << link::formatDateTime(state.dateTime) << '\n';
             out << "version=" << state.version << '\n';
         }
         out.flush();

@@ -22,8 +22,6 @@ std::string describeFault(const Fault& fault);
 bool parseSettingWord(std::string_view text, std::uint8_t& value);
 
 // YYYY-MM-DDTHH:MM
-bool parseDateTime(std::string_view text, link::DateTime& out);
-std::string formatDateTime(const link::DateTime& dt);
 
 // What survives a restart of q70-board-sim: the five settings, the clock and the version.
 struct BoardState {

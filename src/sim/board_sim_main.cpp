@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "link/date_time_text.hpp"
 #include "platform/steady_clock.hpp"
 #include "sim/board_config.hpp"
 #include "sim/simulated_board.hpp"
@@ -406,9 +407,9 @@ Events (listening, client connected, unplugged, ...) are printed on stdout.)");
     apply(paper, state.settings.paper);
     apply(margin, state.settings.margin);
     apply(timeStamp, state.settings.timeStamp);
-    if (!dateTime.empty() && !sim::parseDateTime(dateTime, state.dateTime)) {
-        std::cerr << "q70-board-sim: bad --date-time \"" << dateTime
-                  << "\", expected YYYY-MM-DDTHH:MM\n";
+    std::string dateError;
+    if (!dateTime.empty() && !link::parseDateTime(dateTime, state.dateTime, dateError)) {
+        std::cerr << "q70-board-sim: bad --date-time: " << dateError << "\n";
         return 2;
     }
     if (!version.empty()) state.version = version;

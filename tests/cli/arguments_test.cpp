@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "cli_fixture.hpp"
+#include "link/date_time_text.hpp"
 
 namespace q70::test {
 namespace {
@@ -74,25 +75,25 @@ TEST(CliArguments, ASettingNamedTwiceIsRefusedEvenWithTheSameValue) {
 TEST(CliArguments, DateTimeIsAWholeCalendarMinute) {
     link::DateTime dt;
     std::string error;
-    ASSERT_TRUE(cli::parseDateTime("2004-12-31T23:59", dt, error));
+    ASSERT_TRUE(link::parseDateTime("2004-12-31T23:59", dt, error));
     EXPECT_EQ(dt.year, 2004);
     EXPECT_EQ(dt.month, 12);
     EXPECT_EQ(dt.day, 31);
     EXPECT_EQ(dt.hour, 23);
     EXPECT_EQ(dt.minute, 59);
-    EXPECT_EQ(cli::formatDateTime(dt), "2004-12-31T23:59");
+    EXPECT_EQ(link::formatDateTime(dt), "2004-12-31T23:59");
 
     // Leap years by the full rule.
-    EXPECT_TRUE(cli::parseDateTime("2004-02-29T00:00", dt, error));
-    EXPECT_TRUE(cli::parseDateTime("2000-02-29T00:00", dt, error));
-    EXPECT_FALSE(cli::parseDateTime("1900-02-29T00:00", dt, error));
-    EXPECT_FALSE(cli::parseDateTime("2023-02-29T00:00", dt, error));
+    EXPECT_TRUE(link::parseDateTime("2004-02-29T00:00", dt, error));
+    EXPECT_TRUE(link::parseDateTime("2000-02-29T00:00", dt, error));
+    EXPECT_FALSE(link::parseDateTime("1900-02-29T00:00", dt, error));
+    EXPECT_FALSE(link::parseDateTime("2023-02-29T00:00", dt, error));
 
     for (const char* bad :
          {"2004-04-31T10:00", "2004-13-01T10:00", "2004-00-10T10:00", "2004-12-00T10:00",
           "2004-12-31T24:00", "2004-12-31T23:60", "0000-01-01T00:00", "2004-12-31 23:59",
           "2004-1-31T23:59", "2004-12-31T23:59:00", "04-12-31T23:59", "2004-12-31T2a:59", ""}) {
-        EXPECT_FALSE(cli::parseDateTime(bad, dt, error)) << bad;
+        EXPECT_FALSE(link::parseDateTime(bad, dt, error)) << bad;
     }
     EXPECT_EQ(dt.year, 2000) << "a refused text leaves the last good value";
 }

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "link/date_time_text.hpp"
 #include "sim/board_config.hpp"
 #include "sim/simulated_board.hpp"
 #include "sim/srecord.hpp"
@@ -442,7 +443,7 @@ TEST(BoardConfig, StateFileRoundTripsAndRejectsBadLines) {
     sim::BoardState loaded;
     ASSERT_TRUE(sim::loadBoardState(file, loaded, error)) << error;
     EXPECT_EQ(loaded.settings, state.settings);
-    EXPECT_EQ(sim::formatDateTime(loaded.dateTime), "2031-02-03T04:05");
+    EXPECT_EQ(link::formatDateTime(loaded.dateTime), "2031-02-03T04:05");
     EXPECT_EQ(loaded.version, "Q70 Ver 7.1");
 
     { std::ofstream(file) << "paper=letter\nfuture-key=1\nmargin=maybe\n"; }
@@ -454,9 +455,9 @@ TEST(BoardConfig, StateFileRoundTripsAndRejectsBadLines) {
     EXPECT_FALSE(sim::loadBoardState(file, partial, error));
 
     link::DateTime dt;
-    EXPECT_FALSE(sim::parseDateTime("2024-1-01T00:00", dt));
-    EXPECT_FALSE(sim::parseDateTime("2024-01-01T24:00", dt));
-    EXPECT_FALSE(sim::parseDateTime("2024-01-+1T00:00", dt));
+    EXPECT_FALSE(link::parseDateTime("2024-1-01T00:00", dt, error));
+    EXPECT_FALSE(link::parseDateTime("2024-01-01T24:00", dt, error));
+    EXPECT_FALSE(link::parseDateTime("2024-01-+1T00:00", dt, error));
 }
 
 }  // namespace
