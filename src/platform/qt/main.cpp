@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QCoreApplication>
 #include <QFile>
 #include <QIcon>
 
@@ -31,14 +32,16 @@ int fail(const QString& message) {
     return kUsageError;
 }
 
-}  // namespace
+struct Options {
+    q70::link::DeviceAddress address;
+    int timeoutMs = 5000;
+};
 
-int main(int argc, char** argv) {
+// Reads the command line without a display, so that --help and mistakes are answered on a
+// terminal too. Returns -1 to go on, or the exit status.
+int parseOptions(int argc, char** argv, Options& out) {
     using namespace q70;
-
-    QApplication app(argc, argv);
-    QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/q70uty.png")));
-
+    QCoreApplication probe(argc, argv);
     QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral("Service utility for the Q-70 copy board: settings, clock, firmware "
@@ -54,24 +57,41 @@ int main(int argc, char** argv) {
         QStringLiteral("MS"), QStringLiteral("5000"));
     parser.addOption(deviceOption);
     parser.addOption(timeoutOption);
-    if (!parser.parse(QApplication::arguments())) return fail(parser.errorText());
-    if (parser.isSet(helpOption)) parser.showHelp(0);
+    if (!parser.parse(QCoreApplication::arguments())) return fail(parser.errorText());
+    if (parser.isSet(helpOption)) {
+        std::fputs(parser.helpText().toLocal8Bit().constData(), stdout);
+        return 0;
+    }
     if (!parser.positionalArguments().isEmpty()) {
         return fail(QStringLiteral("unexpected argument '%1'")
                         .arg(parser.positionalArguments().constFirst()));
     }
-
-    link::DeviceAddress address;
     std::string error;
-    if (!link::parseDeviceAddress(parser.value(deviceOption).toStdString(), address, error)) {
+    if (!link::parseDeviceAddress(parser.value(deviceOption).toStdString(), out.address, error)) {
         return fail(QString::fromStdString(error));
     }
     bool timeoutOk = false;
-    const int timeoutMs = parser.value(timeoutOption).toInt(&timeoutOk);
-    if (!timeoutOk || timeoutMs <= 0) {
+    out.timeoutMs = parser.value(timeoutOption).toInt(&timeoutOk);
+    if (!timeoutOk || out.timeoutMs <= 0) {
         return fail(QStringLiteral("--timeout needs a positive number of milliseconds, not '%1'")
                         .arg(parser.value(timeoutOption)));
     }
+    return -1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    using namespace q70;
+
+    Options opts;
+    if (const int status = parseOptions(argc, argv, opts); status >= 0) return status;
+
+    QApplication app(argc, argv);
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/q70uty.png")));
+    std::string error;
+    const link::DeviceAddress& address = opts.address;
+    const int timeoutMs = opts.timeoutMs;
 
     // One copy per executable name and user; a later copy brings the running one forward.
     platform::SingleInstance instance(platform::instanceKey(QString::fromLocal8Bit(argv[0])));
