@@ -309,6 +309,41 @@ void firmwareSeeds(const fs::path& out) {
     writeSeed(out, "empty", {});
 }
 
+// ---- fuzz_board_requests: request packets as the host sends them --------------------------
+
+void appendRequest(Bytes& seed, const link::Packet& p, bool later = false) {
+    const auto head = static_cast<std::uint16_t>(p.size | (later ? 0x8000 : 0));
+    seed.push_back(static_cast<std::uint8_t>(head));
+    seed.push_back(static_cast<std::uint8_t>(head >> 8));
+    seed.insert(seed.end(), p.bytes.begin(), p.bytes.begin() + static_cast<std::ptrdiff_t>(p.size));
+}
+
+void boardSeeds(const fs::path& out) {
+    Bytes start;
+    for (const std::uint8_t c : link::kStartSequence) appendRequest(start, link::encodeBare(c));
+    appendRequest(start, link::encodeWithByte(link::code::GetTestImage, 0));
+    writeSeed(out, "start_and_image", start);
+
+    Bytes writes;
+    for (const std::uint8_t c : link::kSettingWriteOrder)
+        appendRequest(writes, link::encodeWithByte(c, 1));
+    appendRequest(writes, link::encodeSetDateTime({2004, 12, 31, 23, 59}));
+    appendRequest(writes, link::encodeBare(link::code::GetStatus), true);
+    writeSeed(out, "settings_write", writes);
+
+    Bytes firmware;
+    const std::string path = "fw.mot";
+    appendRequest(firmware, link::encodeFirmwareData(
+                                link::firmware_sub::Start,
+                                {reinterpret_cast<const std::uint8_t*>(path.data()), path.size()}));
+    const std::string text = srecordFile(6, 16, "\n", true);
+    appendRequest(firmware, link::encodeFirmwareData(
+                                link::firmware_sub::LastChunk,
+                                {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()}));
+    appendRequest(firmware, link::encodeBare(link::code::GetFirmwareVersion));
+    writeSeed(out, "firmware_update", firmware);
+}
+
 // ---- fuzz_config and fuzz_device_address -------------------------------------------------
 
 void configSeeds(const fs::path& out, const fs::path& repo) {
@@ -358,6 +393,7 @@ int main(int argc, char** argv) {
     firmwareSeeds(corpus / "fuzz_firmware_chunks");
     configSeeds(corpus / "fuzz_config", repo);
     addressSeeds(corpus / "fuzz_device_address");
+    boardSeeds(corpus / "fuzz_board_requests");
 
     fs::remove_all(scratch);
     return 0;

@@ -36,9 +36,11 @@ declare -A max_len=(
     [fuzz_config]=8192
     [fuzz_firmware_chunks]=16384
     [fuzz_device_address]=256
+    [fuzz_board_requests]=8192
 )
 if [ ${#targets[@]} -eq 0 ]; then
-    targets=(fuzz_link_answers fuzz_test_image fuzz_config fuzz_firmware_chunks fuzz_device_address)
+    targets=(fuzz_link_answers fuzz_test_image fuzz_config fuzz_firmware_chunks fuzz_device_address
+             fuzz_board_requests)
 fi
 
 echo "Building the fuzz targets (preset fuzz)"
