@@ -20,7 +20,8 @@ namespace {
 
 using namespace q70;
 
-constexpr std::uint64_t kBitmapBudget = 256u << 10;
+// Bitmaps above this are scaled down (see anyHeader): large ones only repeat the same paths.
+constexpr std::uint64_t kBitmapBudget = 32u << 10;
 
 std::uint32_t le32(const std::uint8_t* p) {
     return std::uint32_t{p[0]} | (std::uint32_t{p[1]} << 8) | (std::uint32_t{p[2]} << 16) |
