@@ -14,6 +14,7 @@
 #include "config/text_catalogue.hpp"
 #include "config/text_decoding.hpp"
 #include "link/device_address.hpp"
+#include "platform/open_problem_reporter.hpp"
 #include "platform/program_folder.hpp"
 #include "platform/qt/dialog_metrics.hpp"
 #include "platform/qt/qt_timer_service.hpp"
@@ -101,6 +102,10 @@ int main(int argc, char** argv) {
     std::unique_ptr<link::DeviceTransport> transport =
         platform::createTransport(address, clock, error);
     if (!transport) return fail(QString::fromStdString(error));
+    // The message box only says the board could not be opened; the terminal gets the why.
+    platform::OpenProblemReporter reporter(*transport, [](const std::string& why) {
+        std::fprintf(stderr, "q70uty: %s\n", why.c_str());
+    });
 
     config::TextCatalogue texts;
     testimage::TestImage image;
@@ -110,7 +115,7 @@ int main(int argc, char** argv) {
     options.programFolder = platform::resolveProgramFolder(
         QFile::encodeName(QApplication::applicationDirPath()).toStdString());
     options.link.answerTimeoutMs = timeoutMs;
-    app::UtilityController controller(view, *transport, timers, clock, texts, image, options);
+    app::UtilityController controller(view, reporter, timers, clock, texts, image, options);
     view.attach(controller);
     timers.setHandler([&controller](int timerId) { controller.onTimer(timerId); });
     QObject::connect(&instance, &platform::SingleInstance::raiseRequested, &view,
