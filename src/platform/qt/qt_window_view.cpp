@@ -11,6 +11,7 @@
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLibraryInfo>
 #include <QLineEdit>
 #include <QLocale>
 #include <QMenu>
@@ -421,6 +422,23 @@ void QtWindowView::setLanguageMenuTexts(const std::string& english, const std::s
     languageActions_[0]->setText(fromUtf8(english));
     languageActions_[1]->setText(fromUtf8(japanese));
     languageActions_[2]->setText(fromUtf8(chinese));
+    followLanguageInQtTexts();  // the captions change with the language, and only then
+}
+
+void QtWindowView::followLanguageInQtTexts() {
+    if (controller_ == nullptr) return;
+    const std::string& language = controller_->currentLanguage();
+    const QString locale = language == "JAPANESE"  ? QStringLiteral("ja")
+                           : language == "CHINESE" ? QStringLiteral("zh_CN")
+                                                   : QString();
+    if (locale == qtTextsLocale_) return;
+    qtTextsLocale_ = locale;
+    QCoreApplication::removeTranslator(&qtTexts_);
+    // Without Qt's translation files the buttons simply stay in English.
+    if (!locale.isEmpty() && qtTexts_.load(QStringLiteral("qtbase_") + locale,
+                                           QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        QCoreApplication::installTranslator(&qtTexts_);
+    }
 }
 
 app::Rect QtWindowView::windowRect() const {

@@ -4,6 +4,8 @@
 
 #include <QDialog>
 #include <QPointer>
+#include <QString>
+#include <QTranslator>
 
 #include <array>
 #include <functional>
@@ -99,6 +101,7 @@ class QtWindowView : public QDialog, public app::WindowView {
     void command(int id);
     void help();
     QWidget* dialogOwner() const;
+    void followLanguageInQtTexts();
 
     const testimage::TestImage& image_;
     app::UtilityController* controller_ = nullptr;
@@ -107,6 +110,9 @@ class QtWindowView : public QDialog, public app::WindowView {
     std::map<int, QButtonGroup*> radioGroups_;  // by radio id
     QMenu* menu_ = nullptr;
     std::array<QAction*, 3> languageActions_{};
+    // Qt's own texts (message-box buttons, the file dialog) in the window's language.
+    QTranslator qtTexts_;
+    QString qtTextsLocale_;
     // The test-image window whose close is being asked about: the question and the save
     // dialog belong to it.
     QPointer<QWidget> closingImageWindow_;

@@ -325,6 +325,12 @@ TEST_F(QtWindow, LanguageCommandCopiesTheFilesReloadsEveryCaptionAndKeepsTheBoar
               codes.end())
         << ::testing::PrintToString(std::vector<int>(codes.begin(), codes.end()));
     EXPECT_EQ(caption(id::FirmwareVersion), "V2.05");
+
+    // Qt's own texts (message-box buttons, the file dialog) follow the language.
+    EXPECT_NE(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("Cancel"));
+    writeFile("Loc/ENG/Q70Uty.ini", "[General]\nLanguage=ENGLISH\n");
+    view->languageMenu()->actions()[0]->trigger();
+    EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("Cancel"));
 }
 
 TEST_F(QtWindow, EnterInThePathFieldEndsTheDialogWithoutWriting) {
