@@ -43,11 +43,11 @@ constexpr Setting kSettingKeys[] = {
 
 }  // namespace
 
-bool parseFault(std::string_view spec, Fault& out, std::string& error) {
-    const std::string quoted = "\"" + std::string(spec) + "\"";
+bool parseFault(std::string_view text, Fault& out, std::string& error) {
+    const std::string quoted = "\"" + std::string(text) + "\"";
     Fault f;
-    const std::size_t colon = spec.find(':');
-    const std::string_view kind = spec.substr(0, colon);
+    const std::size_t colon = text.find(':');
+    const std::string_view kind = text.substr(0, colon);
     bool known = false;
     for (const KindName& k : kKinds) {
         if (k.name == kind) {
@@ -62,7 +62,7 @@ bool parseFault(std::string_view spec, Fault& out, std::string& error) {
     }
 
     std::string_view rest =
-        colon == std::string_view::npos ? std::string_view{} : spec.substr(colon + 1);
+        colon == std::string_view::npos ? std::string_view{} : text.substr(colon + 1);
     while (!rest.empty()) {
         const std::size_t next = rest.find(':');
         const std::string_view item = rest.substr(0, next);

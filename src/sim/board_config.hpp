@@ -15,7 +15,7 @@ namespace q70::sim {
 // KIND[:key=value]... with KIND one of fe, ff, short, mismatch, silence, lose and the keys
 // code, from, skip, times (all kinds), size (short), answer (mismatch), after and down
 // (lose). Numbers are decimal or 0x-prefixed hex.
-bool parseFault(std::string_view spec, Fault& out, std::string& error);
+bool parseFault(std::string_view text, Fault& out, std::string& error);
 std::string describeFault(const Fault& fault);
 
 // A setting's value from 0/1 or its words: disable/enable, a4/letter, original/match.

@@ -280,7 +280,7 @@ int main(int argc, char** argv) {
     unsigned busyState = 3;
     std::optional<std::uint32_t> imageAfter;
     std::uint32_t imageEvery = 0;
-    std::vector<std::string> faultSpecs;
+    std::vector<std::string> faultTexts;
     std::uint64_t loseAfter = 0;
     std::uint32_t downMs = 2000;
     std::uint32_t unplugMs = 1000;
@@ -322,7 +322,7 @@ int main(int argc, char** argv) {
     app.add_option("--image-every", imageEvery,
                    "Then offer one every this many ms (the first after this long when "
                    "--image-after is not given)");
-    app.add_option("--fault", faultSpecs,
+    app.add_option("--fault", faultTexts,
                    "Misbehave on request, repeatable: KIND[:key=N]... (see below)");
     app.add_option("--lose-after", loseAfter,
                    "Vanish once this many packets (requests and answer packets together) have "
@@ -378,10 +378,10 @@ Events (listening, client connected, unplugged, ...) are printed on stdout.)");
     options.imageEveryMs = imageEvery;
     options.loseAfterPackets = loseAfter;
     options.loseDownMs = downMs;
-    for (const std::string& spec : faultSpecs) {
+    for (const std::string& faultText : faultTexts) {
         sim::Fault f;
         std::string error;
-        if (!sim::parseFault(spec, f, error)) {
+        if (!sim::parseFault(faultText, f, error)) {
             std::cerr << "q70-board-sim: " << error << '\n';
             return 2;
         }
