@@ -30,6 +30,7 @@
 #include <utility>
 
 #include "app/control_ids.hpp"
+#include "config/paths.hpp"
 #include "platform/qt/dialog_metrics.hpp"
 #include "platform/qt/test_image_window.hpp"
 
@@ -428,9 +429,11 @@ void QtWindowView::setLanguageMenuTexts(const std::string& english, const std::s
 void QtWindowView::followLanguageInQtTexts() {
     if (controller_ == nullptr) return;
     const std::string& language = controller_->currentLanguage();
-    const QString locale = language == "JAPANESE"  ? QStringLiteral("ja")
-                           : language == "CHINESE" ? QStringLiteral("zh_CN")
-                                                   : QString();
+    using config::Language;
+    const QString locale =
+        language == config::languageName(Language::Japanese)  ? QStringLiteral("ja")
+        : language == config::languageName(Language::Chinese) ? QStringLiteral("zh_CN")
+                                                              : QString();
     if (locale == qtTextsLocale_) return;
     qtTextsLocale_ = locale;
     QCoreApplication::removeTranslator(&qtTexts_);
