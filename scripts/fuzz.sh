@@ -4,12 +4,14 @@
 # Fails when any target finds a crash, a leak, a timeout or a broken check; the input
 # that caused it is kept in build/fuzz/findings/<target>/.
 #
-#   scripts/fuzz.sh [--seconds N] [--runs N] [--target NAME]... [--jobs N]
+#   scripts/fuzz.sh [--seconds N] [--runs N] [--target NAME]... [--jobs N] [--keep]
 #
 #   --seconds N   run each target for N seconds (default 20)
 #   --runs N      stop each target after N executions instead (no time limit)
 #   --target NAME only this target (repeatable; default: all)
 #   --jobs N      build jobs (default: number of cores)
+#   --keep        after a run without a finding, add to fuzz/corpus/<target>/ the inputs
+#                 that reach code the kept corpus does not (libFuzzer's -merge=1)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -17,12 +19,14 @@ seconds=20
 runs=""
 jobs="$(nproc)"
 targets=()
+keep=0
 while [ $# -gt 0 ]; do
     case "$1" in
         --seconds) seconds="$2"; shift 2 ;;
         --runs) runs="$2"; shift 2 ;;
         --target) targets+=("$2"); shift 2 ;;
         --jobs) jobs="$2"; shift 2 ;;
+        --keep) keep=1; shift ;;
         -h|--help) sed -n '2,14p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
         *) echo "fuzz.sh: unknown argument $1" >&2; exit 2 ;;
     esac
@@ -77,6 +81,14 @@ for t in "${targets[@]}"; do
         echo "!! $t: finding (exit $rc), input kept in $findings/$t/"
         grep -E "ERROR|SUMMARY|check failed|Test unit written" "$log" | head -20 || true
         tail -40 "$log" >"$findings/$t/last.log"
+    elif [ "$keep" -eq 1 ]; then
+        # Only the run's new coverage is added, so a long run grows the kept corpus by a few
+        # files rather than by everything it tried.
+        mkdir -p "fuzz/corpus/$t"
+        before=$(find "fuzz/corpus/$t" -type f | wc -l)
+        "$bin/$t" -merge=1 "fuzz/corpus/$t" "$work/corpus" -max_len="${max_len[$t]}" \
+            -timeout=10 -rss_limit_mb=2048 >"$work/merge.log" 2>&1
+        echo "   kept $(( $(find "fuzz/corpus/$t" -type f | wc -l) - before )) new inputs in fuzz/corpus/$t"
     fi
     summary+=("$(printf '%-22s %12s executions in %5ss%s' "$t" "${execs:-?}" "$elapsed" \
         "$([ "$rc" -ne 0 ] && echo '  FINDING')")")
