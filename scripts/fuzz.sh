@@ -82,13 +82,17 @@ for t in "${targets[@]}"; do
         grep -E "ERROR|SUMMARY|check failed|Test unit written" "$log" | head -20 || true
         tail -40 "$log" >"$findings/$t/last.log"
     elif [ "$keep" -eq 1 ]; then
-        # Only the run's new coverage is added, so a long run grows the kept corpus by a few
-        # files rather than by everything it tried.
+        # Only inputs that add coverage are kept, not everything the run tried.
         mkdir -p "fuzz/corpus/$t"
         before=$(find "fuzz/corpus/$t" -type f | wc -l)
-        "$bin/$t" -merge=1 "fuzz/corpus/$t" "$work/corpus" -max_len="${max_len[$t]}" \
-            -timeout=10 -rss_limit_mb=2048 >"$work/merge.log" 2>&1
-        echo "   kept $(( $(find "fuzz/corpus/$t" -type f | wc -l) - before )) new inputs in fuzz/corpus/$t"
+        if "$bin/$t" -merge=1 "fuzz/corpus/$t" "$work/corpus" -max_len="${max_len[$t]}" \
+            -timeout=10 -rss_limit_mb=2048 >"$work/merge.log" 2>&1; then
+            echo "   kept $(( $(find "fuzz/corpus/$t" -type f | wc -l) - before )) new inputs in fuzz/corpus/$t"
+        else
+            status=1
+            cp "$work/merge.log" "$findings/$t/merge.log"
+            echo "!! $t: merging into fuzz/corpus/$t failed, see $findings/$t/merge.log"
+        fi
     fi
     summary+=("$(printf '%-22s %12s executions in %5ss%s' "$t" "${execs:-?}" "$elapsed" \
         "$([ "$rc" -ne 0 ] && echo '  FINDING')")")
