@@ -70,12 +70,6 @@ bool parseAssignments(const std::vector<std::string>& texts, std::vector<Setting
     return true;
 }
 
-std::string valueWord(settings::Setting setting, std::int32_t value) {
-    const settings::SettingInfo& i = settings::info(setting);
-    if (value == 0 || value == 1) return i.valueWords[value];
-    return std::to_string(value);
-}
-
 std::string requestName(std::uint8_t code) {
     namespace c = link::code;
     const char* name = nullptr;

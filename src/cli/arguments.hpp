@@ -36,9 +36,6 @@ bool parseAssignments(const std::vector<std::string>& texts, std::vector<Setting
 
 // YYYY-MM-DDTHH:MM, a real calendar date (leap years counted), year 1 to 9999.
 
-// The word for a setting's value (0 or 1), else the number.
-std::string valueWord(settings::Setting setting, std::int32_t value);
-
 // Name of a request code for messages, e.g. "GetStatus (2)".
 std::string requestName(std::uint8_t code);
 // "0xFE" style, for answer codes.

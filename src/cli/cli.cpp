@@ -17,7 +17,7 @@ namespace {
 constexpr const char* kVersion = "q70ctl 1.0.0";
 
 constexpr const char* kFooter = R"(Usage of the commands:
-  info                  device information, firmware version and status
+  info [--json]         device information, firmware version and status
   get [--json]          the five settings
   set [NAME=VALUE ...] [--time now|YYYY-MM-DDTHH:MM]
                         NAME: time-stamp, margin, paper, print-mode, save-mode
@@ -87,7 +87,10 @@ int run(int argc, const char* const* argv, Environment& env) {
     CLI::App* info = app.add_subcommand(
         "info", "Print the device information, firmware version and status as NAME=VALUE lines");
     CLI::App* get = app.add_subcommand("get", "Print the five settings as NAME=WORD lines");
-    get->add_flag("--json", o.json, "Print them as one JSON object instead");
+    for (CLI::App* command : {info, get}) {
+        command->add_flag("--json", o.json,
+                          "Print one JSON object instead, with the same names (man q70ctl)");
+    }
 
     CLI::App* set = app.add_subcommand(
         "set", "Write the five settings and the date and time, as the window's Apply does");
@@ -189,7 +192,7 @@ int run(int argc, const char* const* argv, Environment& env) {
     const bool needData = info->parsed() || get->parsed() || set->parsed();
     const int rc = session.start(needData);
     if (rc != kExitOk) return rc;
-    if (info->parsed()) return session.info();
+    if (info->parsed()) return session.info(o.json);
     if (get->parsed()) return session.get(o.json);
     if (set->parsed()) return session.set(assignments, time);
     if (update->parsed()) return session.update(o.file);

@@ -10,6 +10,7 @@
 #include <system_error>
 
 #include "app/control_ids.hpp"
+#include "cli/record.hpp"
 #include "link/protocol.hpp"
 #include "settings/settings_model.hpp"
 
@@ -198,49 +199,48 @@ int Session::start(bool needData) {
 
 // ---- info and get -----------------------------------------------------------------------
 
-int Session::info() {
-    const settings::SettingsModel& m = controller_.settings();
-    const link::DeviceInfo& d = m.deviceInfo;
+int Session::info(bool json) {
+    const link::DeviceInfo& d = controller_.settings().deviceInfo;
     const link::StatusRecord& s = controller_.connection().lastStatus();
-    std::ostream& o = env_.out;
-    o << "device-type=" << printable(d.deviceType) << '\n'
-      << "info-word-1=" << d.infoWord1 << '\n'
-      << "info-word-2=" << d.infoWord2 << '\n'
-      << "info-byte=" << static_cast<unsigned>(d.infoByte) << '\n'
-      << "info-long-1=" << d.infoLong1 << '\n'
-      << "info-long-2=" << d.infoLong2 << '\n'
-      << "info-flag=" << (d.infoFlag ? 1 : 0) << '\n'
-      << "info-text=" << d.infoText << '\n'
-      << "firmware-version=" << view_.text(id::FirmwareVersion) << '\n'
-      << "device-state=" << static_cast<unsigned>(s.deviceState) << '\n'
-      << "status-flag-a=" << (s.statusFlagA ? 1 : 0) << '\n'
-      << "status-flag-b=" << (s.statusFlagB ? 1 : 0) << '\n'
-      << std::flush;
+    Record r;
+    r.text("device-type", printable(d.deviceType));
+    r.number("info-word-1", d.infoWord1);
+    r.number("info-word-2", d.infoWord2);
+    r.number("info-byte", d.infoByte);
+    r.number("info-long-1", d.infoLong1);
+    r.number("info-long-2", d.infoLong2);
+    r.flag("info-flag", d.infoFlag);
+    r.text("info-text", d.infoText);
+    r.text("firmware-version", view_.text(id::FirmwareVersion));
+    r.number("device-state", s.deviceState);
+    r.flag("status-flag-a", s.statusFlagA);
+    r.flag("status-flag-b", s.statusFlagB);
+    print(r, json);
     return kExitOk;
 }
 
 int Session::get(bool json) {
     const settings::SettingsModel& m = controller_.settings();
-    std::ostream& o = env_.out;
-    if (json) o << '{';
-    bool first = true;
+    Record r;
     for (const settings::SettingInfo& i : settings::settingTable()) {
         const std::int32_t v = m.device(i.setting);
-        if (json) {
-            o << (first ? "" : ", ") << '"' << i.name << "\": ";
-            if (v == 0 || v == 1) {
-                o << '"' << i.valueWords[v] << '"';
-            } else {
-                o << v;
-            }
+        // A value the radios cannot show stays a number, in both forms.
+        if (v == 0 || v == 1) {
+            r.text(i.name, i.valueWords[v]);
         } else {
-            o << i.name << '=' << valueWord(i.setting, v) << '\n';
+            r.number(i.name, v);
         }
-        first = false;
     }
-    if (json) o << "}\n";
-    o << std::flush;
+    print(r, json);
     return kExitOk;
+}
+
+void Session::print(const Record& record, bool json) const {
+    if (json) {
+        record.printJson(env_.out);
+    } else {
+        record.printLines(env_.out);
+    }
 }
 
 // ---- set --------------------------------------------------------------------------------

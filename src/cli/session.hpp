@@ -23,6 +23,8 @@
 
 namespace q70::cli {
 
+class Record;
+
 using TransportFactory = std::function<std::unique_ptr<link::DeviceTransport>(
     const link::DeviceAddress&, const link::Clock&, std::string& error)>;
 
@@ -50,7 +52,8 @@ class Session : private app::ExchangeObserver {
     // `needData` each read must bring its value (info, get and set show or keep them).
     int start(bool needData);
 
-    int info();
+    // What the board reported, as NAME=VALUE lines or (json) one JSON object.
+    int info(bool json);
     int get(bool json);
     int set(const std::vector<SettingAssignment>& assignments,
             const std::optional<link::DateTime>& time);
@@ -74,6 +77,7 @@ class Session : private app::ExchangeObserver {
     // something fails (its exit code).
     int runUntil(const std::function<bool()>& done, std::uint64_t deadlineMs);
     std::string text(config::TextKey key) const { return texts_.utf8(key); }
+    void print(const Record& record, bool json) const;
 
     Environment& env_;
     std::unique_ptr<link::DeviceTransport> device_;

@@ -41,6 +41,36 @@ TEST_F(CliCommands, InfoAndGetReadExactlyTheStartSequence) {
               "\"print-mode\": \"match\", \"save-mode\": \"original\"}\n");
 }
 
+TEST_F(CliCommands, JsonHasTheNamesOfTheLinesWithTypedValues) {
+    ASSERT_EQ(run({"--device", "sim", "info"}), 0) << err.str();
+    const std::string lines = out.str();
+    ASSERT_EQ(run({"--device", "sim", "info", "--json"}), 0) << err.str();
+    const std::string json = out.str();
+    EXPECT_EQ(json,
+              "{\"device-type\": \"W\", \"info-word-1\": 288, \"info-word-2\": 1504, "
+              "\"info-byte\": 8, \"info-long-1\": 70001234, \"info-long-2\": 16779264, "
+              "\"info-flag\": true, \"info-text\": \"Q-70 copy board\", "
+              "\"firmware-version\": \"Q70 Ver 1.20\", \"device-state\": 1, "
+              "\"status-flag-a\": true, \"status-flag-b\": false}\n");
+    // Same names, same order in both forms.
+    std::istringstream in(lines);
+    std::size_t at = 0;
+    for (std::string line; std::getline(in, line);) {
+        const std::string name = "\"" + line.substr(0, line.find('=')) + "\": ";
+        const std::size_t found = json.find(name, at);
+        ASSERT_NE(found, std::string::npos) << name;
+        at = found;
+    }
+    EXPECT_EQ(requests.size(), 16u) << "--json reads nothing more";
+
+    // A value the radios cannot show stays a number, in JSON as in the lines.
+    sim::BoardSettings s;
+    s.paper = 9;
+    board->setSettings(s);
+    ASSERT_EQ(run({"--device", "sim", "get", "--json"}), 0) << err.str();
+    EXPECT_NE(out.str().find("\"paper\": 9, "), std::string::npos) << out.str();
+}
+
 TEST_F(CliCommands, SetWritesTheFiveInTheWindowsOrderThenTheClock) {
     ASSERT_EQ(run({"--device", "sim", "set", "paper=letter", "margin=enable", "--time",
                    "2004-12-31T23:59"}),
