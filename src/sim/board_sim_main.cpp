@@ -269,6 +269,7 @@ int main(int argc, char** argv) {
         "(SOCK_SEQPACKET: each request one message, each answer packet one message). "
         "Connect with --device unix:PATH. One client is served at a time; the next is "
         "accepted after it disconnects."};
+    app.name("q70-board-sim");
     app.get_formatter()->column_width(34);
 
     std::string listenPath;
@@ -335,29 +336,34 @@ int main(int argc, char** argv) {
                    "when it exists, rewritten on every change; command-line values win)");
     app.add_option("--log", logFile, "Append every request as hex, one line each");
     app.add_flag("-v,--verbose", verbose, "Also write every request as hex to stderr");
+    // Laid out for help2man as well: a heading, then items of a word and its text.
     app.footer(R"(Faults (--fault KIND[:key=N]...):
-  KIND     fe        answer 0xFE instead of the normal answer
-           ff        answer 0xFF instead of the normal answer
-           short     answer with a packet of 1 to 4 bytes (key size, default 4)
-           mismatch  answer with another code (key answer, default 3: no such request)
-           silence   do not answer at all
-           lose      vanish from the link: the client is dropped and the socket refuses
-                     connections (key down: ms away, default 2000; 0: until SIGUSR2);
-                     key after=N first lets N answer packets of that request out
-                     (e.g. lose:code=4:after=20 vanishes in the middle of a test image)
-  Keys for every kind:
-    code=N   only requests with this code (1 info, 2 status, 4 test image, 5 date and
-             time, 6 print mode, 13 version, 17 save mode, 18 paper, 19 margin,
-             20 time stamp, 22 firmware data)
-    from=N   only the board's Nth request and later (counting from 1 since start)
-    skip=N   let the first N matching requests through
-    times=N  strike this many matching requests (default 1; 0: every one)
-  A struck request is not carried out (except lose with after=N).
-  Examples: --fault fe:code=18   --fault silence:from=9   --fault lose:code=22:skip=2
+  fe        answer 0xFE instead of the normal answer
+  ff        answer 0xFF instead of the normal answer
+  short     answer with a packet of 1 to 4 bytes (key size, default 4)
+  mismatch  answer with another code (key answer, default 3: no such request)
+  silence   do not answer at all
+  lose      vanish from the link: the client is dropped and the socket refuses
+            connections (key down: ms away, default 2000; 0: until SIGUSR2);
+            key after=N first lets N answer packets of that request out
+            (e.g. lose:code=4:after=20 vanishes in the middle of a test image)
 
-Signals: SIGUSR1 offers a test image now (the next status reports state 0);
-SIGUSR2 unplugs the board for --unplug-ms and then plugs it back in; sent while the
-board is away, it plugs it back in at once.
+Keys for every kind:
+  code=N    only requests with this code (1 info, 2 status, 4 test image, 5 date
+            and time, 6 print mode, 13 version, 17 save mode, 18 paper, 19 margin,
+            20 time stamp, 22 firmware data)
+  from=N    only the board's Nth request and later (counting from 1 since start)
+  skip=N    let the first N matching requests through
+  times=N   strike this many matching requests (default 1; 0: every one)
+
+A struck request is not carried out (except lose with after=N). For example:
+fe:code=18, silence:from=9, lose:code=22:skip=2.
+
+Signals:
+  SIGUSR1   offer a test image now (the next status reports state 0)
+  SIGUSR2   unplug the board for --unplug-ms, then plug it back in; sent while the
+            board is away, plug it back in at once
+  SIGTERM   stop serving and exit with status 0 (SIGINT and SIGHUP as well)
 
 The board answers status with 0 while a test image is offered, with the busy state for
 --busy-ms after a write, and 1 otherwise. A firmware update is checked record by record;
@@ -366,7 +372,12 @@ the last chunk the board reports the text of the file's S0 record as its version
 
 Events (listening, client connected, unplugged, ...) are printed on stdout.)");
 
-    CLI11_PARSE(app, argc, argv);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        // Bad arguments are 2, as for q70ctl, not CLI11's own numbers.
+        return app.exit(e) == 0 ? 0 : 2;
+    }
 
     sim::BoardOptions options;
     options.deviceType = typeLetter[0];
