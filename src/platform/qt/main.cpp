@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/utility_controller.hpp"
 #include "config/text_catalogue.hpp"
@@ -42,12 +43,19 @@ struct Options {
 // terminal too. Returns -1 to go on, or the exit status.
 int parseOptions(int argc, char** argv, Options& out) {
     using namespace q70;
-    QCoreApplication probe(argc, argv);
+    // The help names the program as it is typed, not by the path it was started from.
+    std::vector<char*> args(argv, argv + argc);
+    char name[] = "q70uty";
+    args[0] = name;
+    int count = argc;
+    QCoreApplication probe(count, args.data());
+    QCoreApplication::setApplicationVersion(QStringLiteral(Q70_VERSION));
     QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral("Service utility for the Q-70 copy board: settings, clock, firmware "
                        "update and test image."));
     const QCommandLineOption helpOption = parser.addHelpOption();
+    const QCommandLineOption versionOption = parser.addVersionOption();
     const QCommandLineOption deviceOption(
         QStringLiteral("device"),
         QStringLiteral("The board: usb, usb:VVVV:PPPP, unix:PATH or sim (default: usb)."),
@@ -61,6 +69,10 @@ int parseOptions(int argc, char** argv, Options& out) {
     if (!parser.parse(QCoreApplication::arguments())) return fail(parser.errorText());
     if (parser.isSet(helpOption)) {
         std::fputs(parser.helpText().toLocal8Bit().constData(), stdout);
+        return 0;
+    }
+    if (parser.isSet(versionOption)) {
+        std::printf("q70uty %s\n", Q70_VERSION);
         return 0;
     }
     if (!parser.positionalArguments().isEmpty()) {
