@@ -14,18 +14,22 @@ namespace q70::cli {
 
 namespace {
 
-constexpr const char* kVersion = "q70ctl 1.0.0";
+constexpr const char* kVersion = "q70ctl " Q70_VERSION;
 
+// Laid out for help2man as well: each item a word, two spaces, its text.
 constexpr const char* kFooter = R"(Usage of the commands:
   info [--json]         device information, firmware version and status
   get [--json]          the five settings
   set [NAME=VALUE ...] [--time now|YYYY-MM-DDTHH:MM]
-                        NAME: time-stamp, margin, paper, print-mode, save-mode
-                        VALUE: 0/1 or disable/enable, a4/letter, original/match
+                        write the five settings and the clock; NAME: time-stamp,
+                        margin, paper, print-mode, save-mode; VALUE: 0/1 or
+                        disable/enable, a4/letter, original/match
   update FILE           send a firmware file
   test-image -o OUT.bmp [--raw RAW] [--wait SECONDS]
+                        save the board's next test image
   decode RAW --width W --height H -o OUT.bmp
-  q70ctl COMMAND --help tells more about each.
+                        turn saved raw test-image data into a BMP
+q70ctl COMMAND --help tells more about each.
 
 Device addresses:
   usb              the first board on USB (usb:VVVV:PPPP picks vendor and product id)
