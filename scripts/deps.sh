@@ -12,6 +12,7 @@ Q70_PACKAGES=(
     clang libclang-rt-14-dev
     xvfb xauth imagemagick
     help2man desktop-file-utils dpkg-dev file
+    lintian appstream bash-completion
     fonts-noto-cjk
 )
 

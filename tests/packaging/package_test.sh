@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the Debian package from this build tree, unpacks it into a scratch root and checks
-# what a user would get: the files, the links, the dependencies, and that the installed
-# q70ctl runs from there with a per-user folder of its own.
+# what a user would get: the files, the links, the dependencies, lintian and AppStream
+# without an error or a warning, and that the installed q70ctl runs from there with a
+# per-user folder of its own.
 #
 # package_test.sh BUILD_DIR WITH_GUI(ON|OFF) SANITIZE(ON|OFF)
 # Exit 77 (skipped) when the packaging tools are missing or in a sanitizer build.
@@ -19,6 +20,13 @@ for tool in cpack dpkg-deb; do
     if ! command -v "$tool" >/dev/null; then
         echo "skipped: $tool is not installed"
         exit 77
+    fi
+done
+# These judge the package; without them it would pass unjudged.
+for tool in lintian appstreamcli dpkg-parsechangelog; do
+    if ! command -v "$tool" >/dev/null; then
+        echo "FAIL: $tool is not installed (scripts/deps.sh installs it)"
+        exit 1
     fi
 done
 
@@ -80,11 +88,10 @@ expected=(
     usr/lib/q70/q70-installed
     usr/lib/q70/q70ctl
 )
-if [ -e "$root/usr/share/man/man1/q70ctl.1.gz" ]; then
-    expected+=(usr/share/man/man1/q70ctl.1.gz)
-else
-    expected+=(usr/share/man/man1/q70ctl.1)
-fi
+expected+=(
+    usr/share/doc/q70-utility/changelog.gz
+    usr/share/doc/q70-utility/copyright
+)
 programs=(q70ctl q70-board-sim)
 if [ "$with_gui" = ON ]; then
     programs+=(q70uty)
@@ -94,8 +101,15 @@ if [ "$with_gui" = ON ]; then
         usr/share/applications/q70uty.desktop
         usr/share/icons/hicolor/32x32/apps/q70uty.png
         usr/share/icons/hicolor/scalable/apps/q70uty.svg
+        usr/share/metainfo/org.example.q70uty.metainfo.xml
     )
 fi
+for program in "${programs[@]}"; do
+    expected+=(
+        "usr/share/man/man1/$program.1.gz"
+        "usr/share/bash-completion/completions/$program"
+    )
+done
 (cd "$root" && find . \( -type f -o -type l \) -printf '%P\n' | LC_ALL=C sort) >"$work/actual"
 printf '%s\n' "${expected[@]}" | LC_ALL=C sort >"$work/expected"
 if ! diff -u "$work/expected" "$work/actual"; then
@@ -131,6 +145,44 @@ if [ "$with_gui" = ON ]; then
     fi
     file "$root/usr/share/icons/hicolor/32x32/apps/q70uty.png" | grep -q 'PNG image data, 32 x 32' ||
         fail "the 32x32 icon is not a 32 x 32 PNG"
+fi
+
+echo "== lintian"
+# Every tag is shown; errors and warnings fail (info and pedantic tags are advice).
+lintian_status=0
+lintian --display-info --pedantic --fail-on error,warning "$deb" >"$work/lintian.out" 2>&1 ||
+    lintian_status=$?
+grep -v 'running with root privileges' "$work/lintian.out" || true
+[ "$lintian_status" -eq 0 ] || fail "lintian reports errors or warnings (status $lintian_status)"
+
+echo "== changelog, copyright and man pages"
+version=$(dpkg-deb --field "$deb" Version)
+doc=$root/usr/share/doc/q70-utility
+zcat "$doc/changelog.gz" >"$work/changelog"
+logged=$(dpkg-parsechangelog -l "$work/changelog" -S Version)
+[ "$logged" = "$version" ] || fail "the changelog's latest entry is $logged, the package $version"
+project_licence=$(sed -n '/^Files: \*$/,/^$/s/^License: //p' "$doc/copyright")
+[ -n "$project_licence" ] || fail "copyright names no licence for Files: *"
+for program in "${programs[@]}"; do
+    page=$root/usr/share/man/man1/$program.1.gz
+    # Made from the program's --help: its name and every long option it lists.
+    text=$(MANWIDTH=200 man -l "$page" 2>"$work/man.err")
+    [ -s "$work/man.err" ] && fail "man $program: $(cat "$work/man.err")"
+    grep -q "^NAME" <<<"$text" || fail "man $program has no NAME section"
+    for option in $(env -u DISPLAY "$root/usr/bin/$program" --help 2>&1 | grep -o -- '--[a-z][a-z-]*' | sort -u); do
+        grep -q -- "$option" <<<"$text" || fail "man $program does not mention $option"
+    done
+done
+
+if [ "$with_gui" = ON ]; then
+    echo "== AppStream"
+    metainfo=$root/usr/share/metainfo/org.example.q70uty.metainfo.xml
+    # The tree, so that the desktop entry and the icon the metadata names are checked too.
+    appstreamcli validate-tree --no-net --pedantic --strict "$root" ||
+        fail "appstreamcli validate-tree"
+    grep -q "<project_license>$project_licence</project_license>" "$metainfo" ||
+        fail "AppStream's licence differs from the copyright file's ($project_licence)"
+    grep -q "<release version=\"$version\"" "$metainfo" || fail "AppStream lacks release $version"
 fi
 
 echo "== installed q70ctl with a per-user folder"

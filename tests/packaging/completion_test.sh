@@ -1,0 +1,144 @@
+#!/usr/bin/env bash
+# The bash completions against the programs themselves: every command, option, setting
+# and word that q70ctl takes is offered, nothing it refuses is, and the completions of
+# q70uty and q70-board-sim give only what those accept.
+#
+# completion_test.sh COMPLETION_DIR Q70CTL Q70_BOARD_SIM [Q70UTY]
+set -uo pipefail
+
+dir=$1
+q70ctl=$2
+board_sim=$3
+q70uty=${4:-}
+
+if [ ! -f /usr/share/bash-completion/bash_completion ]; then
+    echo "FAIL: bash-completion is not installed (scripts/deps.sh installs it)"
+    exit 1
+fi
+# shellcheck disable=SC1091
+source /usr/share/bash-completion/bash_completion
+for script in q70ctl q70-board-sim q70uty; do
+    # shellcheck disable=SC1090
+    source "$dir/$script" || {
+        echo "FAIL: $dir/$script does not load"
+        exit 1
+    }
+done
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+failures=0
+fail() {
+    echo "FAIL: $*"
+    failures=$((failures + 1))
+}
+
+# What TAB offers at the end of LINE, sorted, one a line. The words are split at blanks,
+# as _init_completion -n =: puts them back together from bash's own split.
+offered() {
+    local function=$1 line=$2
+    COMP_LINE=$line
+    COMP_POINT=${#line}
+    read -ra COMP_WORDS <<<"$line"
+    [[ $line == *' ' ]] && COMP_WORDS+=("")
+    COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
+    COMPREPLY=()
+    "$function" "${COMP_WORDS[0]}" "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD - 1]}" \
+        2>/dev/null
+    [ ${#COMPREPLY[@]} -eq 0 ] || printf '%s\n' "${COMPREPLY[@]}" | LC_ALL=C sort -u
+}
+
+expect() {
+    local what=$1 expected=$2 actual=$3
+    if [ "$expected" != "$actual" ]; then
+        fail "$what"
+        diff <(echo "$expected") <(echo "$actual") | sed 's/^/    /'
+    fi
+}
+
+sorted() { tr ' ' '\n' | sed '/^$/d' | LC_ALL=C sort -u; }
+
+# The long options in the Options: part of a CLI11 help text.
+help_options() {
+    "$@" --help 2>&1 | sed -n '/^Options:/,/^$/p' | grep -o -- '--[a-z][a-z-]*' | LC_ALL=C sort -u
+}
+
+echo "== q70ctl commands and options"
+commands=$("$q70ctl" --help | sed -n '/^Subcommands:/,/^$/p' | awk 'NF > 1 {print $1}' |
+    LC_ALL=C sort -u)
+[ -n "$commands" ] || fail "no commands found in q70ctl --help"
+expect "commands" "$commands" "$(offered _q70ctl 'q70ctl ')"
+expect "commands after --device" "$commands" "$(offered _q70ctl 'q70ctl --device sim --timeout 900 ')"
+expect "global options" "$(help_options "$q70ctl")" "$(offered _q70ctl 'q70ctl --')"
+for command in $commands; do
+    want=$(help_options "$q70ctl" "$command")
+    [ "$command" = decode ] || want=$(printf '%s\n--device\n--timeout\n' "$want" | LC_ALL=C sort -u)
+    expect "options of $command" "$want" "$(offered _q70ctl "q70ctl --device sim $command --" |
+        grep -- '^--')"
+done
+
+echo "== set: names and words as q70ctl takes them"
+# q70ctl names the settings and their words when refusing one; no board is needed.
+known=$("$q70ctl" --device none: set nosuch=1 2>&1 | sed -n 's/.*(known: \(.*\))$/\1/p')
+[ -n "$known" ] || fail "q70ctl does not list the settings it knows"
+settings=$(tr -d ',' <<<"$known" | sorted)
+expect "setting names" "$(sed 's/$/=/' <<<"$settings")" "$(offered _q70ctl 'q70ctl set ')"
+for name in $settings; do
+    refusal=$("$q70ctl" --device none: set "$name=?" 2>&1)
+    words=$(sed -n 's/.* takes 0, 1, \(.*\) or \(.*\), not .*/\1 \2/p' <<<"$refusal" | sorted)
+    [ -n "$words" ] || fail "no words for $name in: $refusal"
+    expect "words of $name" "$(sed "s/^/$name=/" <<<"$words")" \
+        "$(offered _q70ctl "q70ctl --device sim set $name=")"
+    first=$(head -1 <<<"$words")
+    expect "$name=${first:0:2} completes" "$name=$first" \
+        "$(offered _q70ctl "q70ctl set $name=${first:0:2}")"
+done
+left=$(offered _q70ctl 'q70ctl set paper=letter margin=1 ')
+expect "settings already named are not offered again" \
+    "$(grep -vx -e paper -e margin <<<"$settings" | sed 's/$/=/')" "$left"
+
+echo "== values and files"
+expect "device addresses" "$(printf 'sim\nunix:\nusb\n')" "$(offered _q70ctl 'q70ctl --device ')"
+mkdir -p "$work/sockets"
+touch "$work/sockets/board.sock" "$work/fw.mot" "$work/notes.txt" "$work/image.bmp"
+# Bash replaces only the text after the last colon, so the offer leaves "unix:" out.
+expect "unix: completes a path" "$work/sockets/board.sock" \
+    "$(offered _q70ctl "q70ctl --device unix:$work/sockets/bo")"
+expect "--time" "now" "$(offered _q70ctl 'q70ctl set --time ')"
+expect "update takes .mot files" "$(printf '%s\n' "$work/fw.mot" "$work/sockets")" \
+    "$(offered _q70ctl "q70ctl update $work/")"
+expect "test-image -o takes .bmp files" "$(printf '%s\n' "$work/image.bmp" "$work/sockets")" \
+    "$(offered _q70ctl "q70ctl test-image -o $work/")"
+expect "no words for numbers" "" "$(offered _q70ctl 'q70ctl --timeout ')"
+
+echo "== q70-board-sim"
+# Its completion asks the program on the PATH for its options.
+PATH=$(dirname "$board_sim"):$PATH
+want=$(help_options "$board_sim")
+expect "q70-board-sim options" "$want" "$(offered _q70_board_sim 'q70-board-sim --' | grep -- '^--')"
+# Every value offered is taken: the board then fails only at its socket (exit 1),
+# while a value it refuses is a usage error (exit 2).
+for option in --fault --paper --margin --time-stamp --print-mode --save-mode; do
+    values=$(offered _q70_board_sim "q70-board-sim $option ")
+    [ -n "$values" ] || fail "nothing offered for q70-board-sim $option"
+    for value in $values; do
+        "$board_sim" --listen "$work/no/such/folder/s" "$option" "$value" >/dev/null 2>&1
+        rc=$?
+        [ $rc -eq 1 ] || fail "q70-board-sim $option $value: exit $rc, not taken"
+    done
+done
+
+if [ -n "$q70uty" ]; then
+    echo "== q70uty"
+    want=$(env -u DISPLAY -u WAYLAND_DISPLAY "$q70uty" --help | grep -o -- '--[a-z][a-z-]*' |
+        LC_ALL=C sort -u)
+    expect "q70uty options" "$want" "$(offered _q70uty 'q70uty --')"
+    expect "q70uty device addresses" "$(printf 'sim\nunix:\nusb\n')" \
+        "$(offered _q70uty 'q70uty --device ')"
+fi
+
+if [ "$failures" -ne 0 ]; then
+    echo "$failures check(s) failed"
+    exit 1
+fi
+echo "completion OK"
