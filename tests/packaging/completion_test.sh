@@ -33,14 +33,38 @@ fail() {
     failures=$((failures + 1))
 }
 
-# What TAB offers at the end of LINE, sorted, one a line. The words are split at blanks,
-# as _init_completion -n =: puts them back together from bash's own split.
+# The words of LINE as bash hands them to a completion: split at blanks, and at "=" and
+# ":", which become words of their own.
+COMP_WORDBREAKS=$' \t\n"\'><=;|&(:'
+split_words() {
+    local line=$1 i c word="" kind=""
+    COMP_WORDS=()
+    for ((i = 0; i < ${#line}; i++)); do
+        c=${line:i:1}
+        if [[ $c == ' ' ]]; then
+            [[ -n $word ]] && COMP_WORDS+=("$word")
+            word=""
+            kind=""
+        elif [[ $c == [=:] ]]; then
+            [[ $kind == w ]] && COMP_WORDS+=("$word") && word=""
+            word+=$c
+            kind=b
+        else
+            [[ $kind == b ]] && COMP_WORDS+=("$word") && word=""
+            word+=$c
+            kind=w
+        fi
+    done
+    COMP_WORDS+=("$word")
+}
+
+# What TAB offers at the end of LINE, sorted, one a line: each offer replaces what follows
+# the last blank, "=" or ":", as bash inserts it.
 offered() {
     local function=$1 line=$2
     COMP_LINE=$line
     COMP_POINT=${#line}
-    read -ra COMP_WORDS <<<"$line"
-    [[ $line == *' ' ]] && COMP_WORDS+=("")
+    split_words "$line"
     COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
     COMPREPLY=()
     "$function" "${COMP_WORDS[0]}" "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD - 1]}" \
@@ -87,13 +111,12 @@ for name in $settings; do
     refusal=$("$q70ctl" --device none: set "$name=?" 2>&1)
     words=$(sed -n 's/.* takes 0, 1, \(.*\) or \(.*\), not .*/\1 \2/p' <<<"$refusal" | sorted)
     [ -n "$words" ] || fail "no words for $name in: $refusal"
-    expect "words of $name" "$(sed "s/^/$name=/" <<<"$words")" \
-        "$(offered _q70ctl "q70ctl --device sim set $name=")"
+    expect "words of $name" "$words" "$(offered _q70ctl "q70ctl --device sim set $name=")"
     first=$(head -1 <<<"$words")
-    expect "$name=${first:0:2} completes" "$name=$first" \
+    expect "$name=${first:0:2} completes" "$first" \
         "$(offered _q70ctl "q70ctl set $name=${first:0:2}")"
 done
-left=$(offered _q70ctl 'q70ctl set paper=letter margin=1 ')
+left=$(offered _q70ctl 'q70ctl --device unix:/tmp/b.sock set paper=letter margin=1 ')
 expect "settings already named are not offered again" \
     "$(grep -vx -e paper -e margin <<<"$settings" | sed 's/$/=/')" "$left"
 
