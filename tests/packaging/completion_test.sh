@@ -25,13 +25,8 @@ for script in q70ctl q70-board-sim q70uty; do
     }
 done
 
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-failures=0
-fail() {
-    echo "FAIL: $*"
-    failures=$((failures + 1))
-}
+# shellcheck source=checks.sh
+source "$(dirname "$0")/checks.sh"
 
 # The words of LINE as bash hands them to a completion: split at blanks, and at "=" and
 # ":", which become words of their own.
@@ -160,8 +155,4 @@ if [ -n "$q70uty" ]; then
         "$(offered _q70uty 'q70uty --device ')"
 fi
 
-if [ "$failures" -ne 0 ]; then
-    echo "$failures check(s) failed"
-    exit 1
-fi
-echo "completion OK"
+finish "completion OK"

@@ -30,13 +30,8 @@ for tool in lintian appstreamcli dpkg-parsechangelog; do
     fi
 done
 
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-failures=0
-fail() {
-    echo "FAIL: $*"
-    failures=$((failures + 1))
-}
+# shellcheck source=checks.sh
+source "$(dirname "$0")/checks.sh"
 
 echo "== cpack"
 if ! cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work/out" >"$work/cpack.log" 2>&1; then
@@ -215,8 +210,4 @@ head -c 2 "$work/image.bmp" 2>/dev/null | grep -q '^BM$' || fail "no BMP written
 after=$(cd "$root" && find . -printf '%P %s %T@\n' | LC_ALL=C sort)
 [ "$before" = "$after" ] || fail "running the program changed the installed files"
 
-if [ "$failures" -ne 0 ]; then
-    echo "$failures check(s) failed"
-    exit 1
-fi
-echo "package OK"
+finish "package OK"
