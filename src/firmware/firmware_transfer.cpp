@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <vector>
+#include "config/paths.hpp"
 
 namespace q70::firmware {
 
@@ -13,7 +14,7 @@ OpenResult FirmwareTransfer::open() {
     fileLength_ = 0;
     if (filePath.size() > link::kChunkCapacity) return OpenResult::PathTooLong;
 
-    file_.open(filePath, std::ios::binary);
+    file_.open(config::pathFromUtf8(filePath), std::ios::binary);
     if (!file_.is_open()) return OpenResult::CannotOpen;
 
     // One pass over the file: its length, and no line too long for a chunk.

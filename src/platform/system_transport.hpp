@@ -1,0 +1,17 @@
+#pragma once
+// The transports that exist only on one system: Unix-domain sockets (unix:PATH) on Linux,
+// device files and named pipes (\\.\NAME) on Windows. The other system's kind gives nullptr
+// and a message in `error`.
+
+#include <memory>
+#include <string>
+
+#include "link/device_address.hpp"
+#include "link/transport.hpp"
+
+namespace q70::platform {
+
+std::unique_ptr<link::DeviceTransport> createSystemTransport(const link::DeviceAddress& address,
+                                                             std::string& error);
+
+}  // namespace q70::platform
