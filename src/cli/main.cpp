@@ -11,6 +11,7 @@
 #include "platform/transport_factory.hpp"
 
 int main(int argc, char** argv) {
+    q70::platform::useBinaryStandardStreams();
     const std::vector<std::string> args = q70::platform::utf8Arguments(argc, argv);
     std::vector<const char*> argPointers;
     for (const std::string& a : args) argPointers.push_back(a.c_str());

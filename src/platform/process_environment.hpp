@@ -18,6 +18,10 @@ std::string executableFolder();
 // the ANSI code page there, which cannot hold every file name).
 std::vector<std::string> utf8Arguments(int argc, char** argv);
 
+// stdout and stderr pass bytes through unchanged: the same output on every system, "\n"
+// not "\r\n" (consoles start a new line on "\n" alone).
+void useBinaryStandardStreams();
+
 // The local wall-clock time now, to the minute.
 link::DateTime localNow();
 

@@ -19,6 +19,8 @@ std::vector<std::string> utf8Arguments(int argc, char** argv) {
     return std::vector<std::string>(argv, argv + argc);
 }
 
+void useBinaryStandardStreams() {}
+
 link::DateTime localNow() {
     const std::time_t t = std::time(nullptr);
     std::tm tm{};

@@ -5,6 +5,10 @@
 
 #include <shellapi.h>
 
+#include <fcntl.h>
+#include <io.h>
+
+#include <cstdio>
 #include <filesystem>
 #include <random>
 #include <system_error>
@@ -45,6 +49,13 @@ std::vector<std::string> utf8Arguments(int argc, char** argv) {
     for (int i = 0; i < count; ++i) args.push_back(win32::narrow(wide[i]));
     ::LocalFree(wide);
     return args;
+}
+
+void useBinaryStandardStreams() {
+    std::fflush(stdout);
+    std::fflush(stderr);
+    ::_setmode(::_fileno(stdout), _O_BINARY);
+    ::_setmode(::_fileno(stderr), _O_BINARY);
 }
 
 link::DateTime localNow() {
