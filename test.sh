@@ -34,6 +34,7 @@ rm -rf "$WINEPREFIX" "$WINEPREFIX.lock"
 cmake --preset windows >/dev/null
 cmake --build --preset windows -j "$jobs"
 ctest --preset windows -j "$jobs" || status=1
+scripts/same_bitmap.sh build/default/bin build/windows/bin || status=1
 wineserver -k || true
 
 exit "$status"

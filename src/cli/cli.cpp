@@ -9,6 +9,7 @@
 #include "cli/arguments.hpp"
 #include "link/date_time_text.hpp"
 #include "link/device_address.hpp"
+#include "platform/system_transport.hpp"
 
 namespace q70::cli {
 
@@ -35,6 +36,8 @@ Device addresses:
   usb              the first board on USB (usb:VVVV:PPPP picks vendor and product id)
   unix:PATH        a board served on a Unix-domain socket (q70-board-sim --listen PATH)
   sim              the simulated board built into q70ctl
+  \\.\NAME          on Windows: the board's driver, \\.\CPYBRD0 (the default there), or
+                   a named pipe, \\.\pipe\NAME (q70-board-sim --listen \\.\pipe\NAME)
 
 Every device command first reads the board as the window does when it opens (device
 information, firmware version, the five settings, status).
@@ -54,7 +57,7 @@ constexpr const char* kCommandFooter =
     "and exit codes.";
 
 struct Options {
-    std::string device = "usb";
+    std::string device = platform::defaultDeviceAddress();
     int timeoutMs = 5000;
     bool json = false;
     std::vector<std::string> assignments;

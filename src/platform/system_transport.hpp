@@ -11,6 +11,9 @@
 
 namespace q70::platform {
 
+// The board when no --device is given: usb on Linux, the driver's \\.\CPYBRD0 on Windows.
+const char* defaultDeviceAddress();
+
 std::unique_ptr<link::DeviceTransport> createSystemTransport(const link::DeviceAddress& address,
                                                              std::string& error);
 

@@ -4,6 +4,10 @@
 
 namespace q70::platform {
 
+const char* defaultDeviceAddress() {
+    return "usb";
+}
+
 std::unique_ptr<link::DeviceTransport> createSystemTransport(const link::DeviceAddress& address,
                                                              std::string& error) {
     if (address.kind == link::DeviceKind::UnixSocket) {
