@@ -195,6 +195,19 @@ TEST_F(SettingsTest, ARefusedWriteIsToldAndTheBoardsValuesAreReadBack) {
     }
 }
 
+TEST_F(SettingsTest, WritesTheRingCannotTakeAreRefusedWholeAndTold) {
+    start();
+    auto& engine = controller->connection().engine();
+    while (engine.freeBytes() > 20)
+        ASSERT_TRUE(engine.enqueueRequest(link::code::GetDeviceInfo, 0));
+    const std::size_t queued = engine.queuedBytes();
+    view.click(id::MarginDisable);
+    view.click(id::Apply);
+    EXPECT_EQ(engine.queuedBytes(), queued) << "half a batch was queued";
+    EXPECT_EQ(view.messages,
+              std::vector<std::string>{"Writing set data into Q-70 flash memory failed !"});
+}
+
 TEST_F(SettingsTest, AWriteCutOffByALostBoardIsToldAndTheWindowStaysOpen) {
     start();
     sched.advance(2000);
