@@ -392,7 +392,7 @@ void UtilityController::endFirmwareUpdate(bool succeeded) {
     // The board may run new firmware now: read it all again, and the poll goes on. After a
     // link failure the restart does the same.
     if (!connection_.linkDown()) {
-        connection_.queueStartSequence();
+        if (!connection_.queueStartSequence()) connection_.resumePoll();
         timers_.startTimer(link::kPumpTimer, link::kFastPeriodMs);
     }
     if (observer_ != nullptr) observer_->onFirmwareUpdateEnded(succeeded);

@@ -26,8 +26,12 @@ void Connection::startTimers() {
     timers_.startTimer(kReconnectTimer, kFastPeriodMs);
 }
 
-void Connection::queueStartSequence() {
+bool Connection::queueStartSequence() {
+    // All eight or none: a start sequence cut short would leave the panel closed for good.
+    const std::size_t room = kStartSequence.size() * encodeBare(code::GetStatus).size;
+    if (engine_.freeBytes() < room) return false;
     for (const std::uint8_t c : kStartSequence) engine_.enqueueRequest(c, 0);
+    return true;
 }
 
 void Connection::suspend() {
@@ -37,7 +41,8 @@ void Connection::suspend() {
 
 void Connection::resume() {
     startTimers();
-    queueStartSequence();
+    // A ring too full to take the reads holds nothing worth more than a working link.
+    if (!queueStartSequence()) restart();
 }
 
 void Connection::stopLink() {
@@ -122,6 +127,7 @@ void Connection::handleStatus(const AnswerView& answer) {
     timers_.stopTimer(kPumpTimer);
     status_ = decodeStatus(answer);
     if (reactionTo(status_.deviceState) == StateReaction::FetchTestImage) {
+        // Without room the board is asked again at the next status, which still offers it.
         engine_.enqueueRequest(code::GetTestImage, 0);
         timers_.startTimer(kPumpTimer, kFastPeriodMs);
     }

@@ -24,8 +24,8 @@ class Connection : private StatusHandler {
     bool openAtStart();
     // Timers 1 and 2 at 50 ms.
     void startTimers();
-    // The eight reads, in read form.
-    void queueStartSequence();
+    // The eight reads, in read form; false (nothing queued) when the ring lacks the room.
+    bool queueStartSequence();
     // restartLink, first step (before the language is switched): both timers stop.
     void suspend();
     // restartLink, second step: timers at 50 ms and a fresh start sequence behind

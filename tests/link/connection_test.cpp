@@ -206,5 +206,16 @@ TEST_F(ConnectionTest, LanguageChangeKeepsQueuedRequestsAheadOfAFreshStartSequen
     EXPECT_EQ(writtenCodes(), expected);
 }
 
+TEST_F(ConnectionTest, ALanguageChangeOnAFullRingStillGetsTheStartSequence) {
+    start();
+    sched.advance(8 * 50 + 1000);
+    conn.suspend();
+    while (engine.freeBytes() >= 40) ASSERT_TRUE(engine.enqueueRequest(code::GetDeviceInfo, 0));
+    conn.resume();
+    EXPECT_EQ(engine.queuedBytes(), 40u) << "the reads were not queued";
+    sched.advance(8 * 50);
+    EXPECT_EQ(writtenCodes().back(), code::GetStatus);
+}
+
 }  // namespace
 }  // namespace q70::test
