@@ -1,6 +1,7 @@
 // q70ctl: the command-line client. Sets up the process (program folder, clock, terminal,
 // local time) and hands over to q70::cli::run.
 
+#include <exception>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -28,5 +29,13 @@ int main(int argc, char** argv) {
            std::string& error) { return q70::platform::createTransport(address, clock, error); },
         q70::platform::localNow,
     };
-    return q70::cli::run(static_cast<int>(args.size()), argPointers.data(), env);
+    // An exception would end in an abort, whose status a script cannot tell from others.
+    try {
+        return q70::cli::run(static_cast<int>(args.size()), argPointers.data(), env);
+    } catch (const std::exception& e) {
+        std::cerr << "q70ctl: " << e.what() << '\n';
+    } catch (...) {
+        std::cerr << "q70ctl: unexpected failure\n";
+    }
+    return q70::cli::kExitFailed;
 }
