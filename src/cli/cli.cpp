@@ -77,6 +77,8 @@ int run(int argc, const char* const* argv, Environment& env) {
         "q70ctl: reads and writes a Q-70 copy board's settings and clock, updates its "
         "firmware and saves its test image, without a window."};
     app.name("q70ctl");
+    // CLI11 takes /x for an option on Windows; a path like /dev/zero must stay a path.
+    app.allow_windows_style_options(false);
     app.set_version_flag("--version", kVersion);
     app.require_subcommand(1);
     app.fallthrough();  // --device and --timeout also after the command

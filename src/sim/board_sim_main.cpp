@@ -43,6 +43,7 @@ int main(int argc, char** argv) {
     CLI::App app{"q70-board-sim: a simulated Q-70 copy board " + texts.summary +
                  " One client is served at a time; the next is accepted after it disconnects."};
     app.name("q70-board-sim");
+    app.allow_windows_style_options(false);  // /x stays a path on Windows too
     app.get_formatter()->column_width(34);
 
     std::string listenPath;
