@@ -2,12 +2,6 @@
 # programs, the language files and the help, marked as shared so that each user works in
 # %LOCALAPPDATA%\q70, which the uninstaller leaves alone.
 
-set(_q70_programs)
-foreach(_program q70uty q70ctl q70-board-sim)
-  if(TARGET ${_program})
-    list(APPEND _q70_programs ${_program})
-  endif()
-endforeach()
 install(TARGETS ${_q70_programs} RUNTIME DESTINATION .)
 install(FILES q70-installed DESTINATION .)
 

@@ -38,4 +38,21 @@ inline void boardEvent(const std::string& text) {
     std::cout << "q70-board-sim: " << text << std::endl;
 }
 
+// The pokes, the same on every system: offer a test image now; unplug the board for
+// `unplugMs`, or plug it back in at once when it is away.
+inline void offerTestImageNow(sim::SimulatedBoard& board) {
+    board.offerTestImage();
+    boardEvent("test image offered");
+}
+inline void unplugOrReplug(sim::SimulatedBoard& board, std::uint32_t unplugMs) {
+    if (board.present()) {
+        board.unplug(unplugMs);
+        boardEvent("unplugging for " + std::to_string(unplugMs) + " ms");
+    } else {
+        // Away until further notice (a loss with down=0): back in at once.
+        board.replug();
+        boardEvent("plugged back in");
+    }
+}
+
 }  // namespace q70::platform

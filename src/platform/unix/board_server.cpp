@@ -166,17 +166,9 @@ class Server {
         unsigned char sig = 0;
         while (::read(g_signalPipe[0], &sig, 1) == 1) {
             if (sig == SIGUSR1) {
-                board_.offerTestImage();
-                boardEvent("test image offered");
+                offerTestImageNow(board_);
             } else if (sig == SIGUSR2) {
-                if (board_.present()) {
-                    board_.unplug(unplugMs_);
-                    boardEvent("unplugging for " + std::to_string(unplugMs_) + " ms");
-                } else {
-                    // Away until further notice (a loss with down=0): back in at once.
-                    board_.replug();
-                    boardEvent("plugged back in");
-                }
+                unplugOrReplug(board_, unplugMs_);
             } else {
                 stop_ = true;
             }

@@ -347,16 +347,9 @@ class Server {
         }
         if (word.empty()) return;  // cmd's echo sends an empty message after the word
         if (word == "image") {
-            board_.offerTestImage();
-            boardEvent("test image offered");
+            offerTestImageNow(board_);
         } else if (word == "unplug") {
-            if (board_.present()) {
-                board_.unplug(unplugMs_);
-                boardEvent("unplugging for " + std::to_string(unplugMs_) + " ms");
-            } else {
-                board_.replug();
-                boardEvent("plugged back in");
-            }
+            unplugOrReplug(board_, unplugMs_);
         } else if (word == "stop") {
             stop_ = true;
         } else {
