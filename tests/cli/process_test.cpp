@@ -226,6 +226,31 @@ TEST_F(CliProcess, RunsFromAFolderWithAJapaneseNameAndFindsItsLanguageFile) {
     EXPECT_TRUE(std::filesystem::exists(copy / "Q70_USB.Log"));
 }
 
+TEST_F(CliProcess, TheBoardsControlChannelOffersAnImageAndUnplugsIt) {
+    startBoard({"--unplug-ms", "200"});
+    const std::filesystem::path bmp = folder / "poked.bmp";
+    ChildProcess waiting;
+    ASSERT_TRUE(waiting.start(
+        {Q70CTL_PATH, "--device", device(), "test-image", "-o", bmp.string(), "--wait", "20"},
+        folder / "stdout", folder / "stderr"));
+    // Once q70ctl polls, the board offers its image on request.
+    std::string line;
+    while (board.readLine(line) && line.find("client connected") == std::string::npos) {
+    }
+    ASSERT_TRUE(board.pokeBoard(boardListenAddress(folder), "image"));
+    EXPECT_EQ(waiting.wait(std::chrono::seconds(30)), 0) << readText(folder / "stderr");
+    EXPECT_TRUE(std::filesystem::exists(bmp));
+
+    ASSERT_TRUE(board.pokeBoard(boardListenAddress(folder), "unplug"));
+    bool unplugged = false, back = false;
+    while (!back && board.readLine(line)) {
+        unplugged = unplugged || line.find("unplugging for 200 ms") != std::string::npos;
+        back = unplugged && line.find("listening on") != std::string::npos;
+    }
+    EXPECT_TRUE(back);
+    EXPECT_EQ(ctl({"--device", device(), "info"}), 0) << err;
+}
+
 TEST_F(CliProcess, NoBoardListeningIsANoDeviceExit) {
     EXPECT_EQ(ctl({"--device", device(), "get"}), 3);
     EXPECT_NE(err.find("USB could not be opened !"), std::string::npos) << err;

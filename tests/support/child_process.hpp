@@ -30,6 +30,9 @@ class ChildProcess {
     int wait(std::chrono::milliseconds limit = std::chrono::minutes(2));
     // Asks the child to stop (SIGTERM; on Windows the process is ended) and waits.
     void stop();
+    // Pokes a running q70-board-sim: "image" or "unplug" (SIGUSR1 or SIGUSR2; on Windows
+    // the word on its control pipe, \\.\pipe\NAME-control).
+    bool pokeBoard(const std::string& listenAddress, const std::string& word);
 
   private:
     struct State;

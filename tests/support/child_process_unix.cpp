@@ -101,6 +101,11 @@ int ChildProcess::wait(std::chrono::milliseconds limit) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
+bool ChildProcess::pokeBoard(const std::string&, const std::string& word) {
+    if (state_->pid <= 0) return false;
+    return ::kill(state_->pid, word == "image" ? SIGUSR1 : SIGUSR2) == 0;
+}
+
 void ChildProcess::stop() {
     if (state_->pid <= 0) return;
     ::kill(state_->pid, SIGTERM);

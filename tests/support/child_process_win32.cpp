@@ -160,6 +160,25 @@ int ChildProcess::wait(std::chrono::milliseconds limit) {
     return status;
 }
 
+bool ChildProcess::pokeBoard(const std::string& listenAddress, const std::string& word) {
+    const std::wstring control = widen(listenAddress + "-control");
+    // The control pipe takes one writer at a time: wait for it when it is busy.
+    for (int attempt = 0; attempt < 50; ++attempt) {
+        HANDLE h =
+            ::CreateFileW(control.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (h != INVALID_HANDLE_VALUE) {
+            DWORD n = 0;
+            const BOOL ok =
+                ::WriteFile(h, word.data(), static_cast<DWORD>(word.size()), &n, nullptr);
+            ::CloseHandle(h);
+            return ok && n == word.size();
+        }
+        if (::GetLastError() != ERROR_PIPE_BUSY) return false;
+        ::WaitNamedPipeW(control.c_str(), 100);
+    }
+    return false;
+}
+
 void ChildProcess::stop() {
     if (state_->process == nullptr) return;
     ::TerminateProcess(state_->process, 0);

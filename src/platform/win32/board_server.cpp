@@ -173,10 +173,7 @@ class Server {
                     : "Cannot create the pipe " + path_ + " (error " + std::to_string(err) + ").";
             return false;
         }
-        if (!announced_) {
-            boardEvent("listening on " + path_);
-            announced_ = true;
-        }
+        boardEvent("listening on " + path_);
         if (beginConnect(pipe_, connect_)) finishConnect();
         return true;
     }
@@ -363,7 +360,6 @@ class Server {
     std::uint32_t unplugMs_;
     HANDLE pipe_ = INVALID_HANDLE_VALUE;
     bool connected_ = false;
-    bool announced_ = false;
     PendingIo connect_;
     PendingIo read_;
     PendingIo write_;
