@@ -37,7 +37,8 @@ void BoardCli::addTo(CLI::App& app, const std::string& awayUntil) {
                    "Then offer one every this many ms (the first after this long when "
                    "--image-after is not given)");
     app.add_option("--fault", faultTexts,
-                   "Misbehave on request, repeatable: KIND[:key=N]... (see below)");
+                   "Misbehave on request, repeatable: KIND[:key=N]... (see below)")
+        ->allow_extra_args(false);
     app.add_option("--lose-after", loseAfter,
                    "Vanish once this many packets (requests and answer packets together) have "
                    "crossed the link, even mid-image or mid-firmware");

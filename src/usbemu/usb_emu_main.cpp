@@ -42,7 +42,8 @@ int main(int argc, char** argv) {
     CLI::App app{
         "q70-usb-emu: runs COMMAND with simulated Q-70 boards behind emulated USB devices "
         "(umockdev), so that --device usb reaches them through libusb as it would real "
-        "boards. Exits with COMMAND's exit status."};
+        "boards. Exits with COMMAND's exit status.\nUsage: q70-usb-emu [OPTIONS] -- COMMAND "
+        "[ARGS...]"};
     app.name("q70-usb-emu");
     app.get_formatter()->column_width(34);
 
@@ -78,14 +79,19 @@ int main(int argc, char** argv) {
                    "Every answer packet reaches the bulk-in endpoint this many ms late");
     app.add_option("--events", eventsFile,
                    "Append the emulator's events (plugged, claimed, unplugged, ...) to FILE");
-    app.add_option("command", command, "The command to run, after --")->required();
     app.footer(sim::BoardCli::faultHelp("--replug-after") + R"(
 
 Example:
   q70-usb-emu -- q70ctl --device usb test-image -o x.bmp)");
 
+    // Everything after the first -- is the command, options and all.
+    int split = 1;
+    while (split < argc && std::string(argv[split]) != "--") ++split;
+    for (int i = split + 1; i < argc; ++i) command.emplace_back(argv[i]);
     try {
-        app.parse(argc, argv);
+        app.parse(split, argv);
+        if (command.empty() && !app.get_help_ptr()->as<bool>())
+            throw CLI::RequiredError("a command after --");
     } catch (const CLI::ParseError& e) {
         return app.exit(e) == 0 ? 0 : 2;
     }
