@@ -407,6 +407,33 @@ void UsbEmulator::Impl::tick(std::unique_lock<std::mutex>& lock) {
     }
 }
 
+// GET_DESCRIPTOR is all the board answers on endpoint 0; anything else stalls.
+bool controlAnswer(const Device& d, unsigned requestType, unsigned request, unsigned wValue,
+                   Bytes& out) {
+    if (requestType != 0x80 || request != 6) return false;
+    const unsigned type = wValue >> 8;
+    const unsigned index = wValue & 0xFF;
+    if (type == 1 || type == 2) {
+        const Bytes all = makeDescriptors(d.spec.vendorId, d.spec.productId, false, d.spec.bulkPair,
+                                          !d.spec.serial.empty());
+        out = type == 1 ? Bytes(all.begin(), all.begin() + 18) : Bytes(all.begin() + 18, all.end());
+        return true;
+    }
+    if (type != 3) return false;
+    if (index == 0) {
+        out = {4, 3, 0x09, 0x04};  // US English
+        return true;
+    }
+    const std::string text = index == 1   ? "Q70 emulation"
+                             : index == 2 ? "Q-70 (emulated)"
+                             : index == 3 ? d.spec.serial
+                                          : "";
+    if (text.empty()) return false;
+    out = {static_cast<std::uint8_t>(2 + 2 * text.size()), 3};
+    for (const char c : text) out.insert(out.end(), {static_cast<std::uint8_t>(c), 0});
+    return true;
+}
+
 gboolean UsbEmulator::Impl::handleIoctl(Device& d, UMockdevIoctlClient* client) {
     std::lock_guard lock(mutex);
     auto it = files.find(client);
@@ -538,6 +565,37 @@ gboolean UsbEmulator::Impl::handleIoctl(Device& d, UMockdevIoctlClient* client) 
             u.urb = urbData;
             u.address = urbData->client_addr;
             usbdevfs_urb* urb = u.get();
+            if (urb->type == USBDEVFS_URB_TYPE_CONTROL) {
+                // Endpoint 0 needs no claim: the setup packet, then the data stage.
+                if (urb->buffer_length < 8) {
+                    u.release();
+                    return done(-1, EINVAL);
+                }
+                u.buffer =
+                    umockdev_ioctl_data_resolve(urbData, offsetof(usbdevfs_urb, buffer),
+                                                static_cast<gsize>(urb->buffer_length), nullptr);
+                if (u.buffer == nullptr) {
+                    u.release();
+                    return done(-1, EFAULT);
+                }
+                const std::uint8_t* setup = u.buffer->data;
+                const unsigned wValue = setup[2] | (setup[3] << 8);
+                const unsigned wLength = setup[6] | (setup[7] << 8);
+                Bytes answer;
+                if (controlAnswer(d, setup[0], setup[1], wValue, answer)) {
+                    const int n = static_cast<int>(
+                        std::min<std::size_t>({answer.size(), wLength,
+                                               static_cast<std::size_t>(urb->buffer_length - 8)}));
+                    std::memcpy(u.buffer->data + 8, answer.data(), static_cast<std::size_t>(n));
+                    urb->status = 0;
+                    urb->actual_length = n;
+                } else {
+                    urb->status = -EPIPE;
+                    urb->actual_length = 0;
+                }
+                f.reapable.push_back(u);
+                return done(0, 0);
+            }
             const bool in = (urb->endpoint & 0x80) != 0;
             const bool known = d.spec.bulkPair ? (urb->endpoint == 0x01 || urb->endpoint == 0x81)
                                                : urb->endpoint == 0x81;
@@ -593,44 +651,19 @@ gboolean UsbEmulator::Impl::handleIoctl(Device& d, UMockdevIoctlClient* client) 
         case USBDEVFS_CONTROL: {
             auto* ct = static_cast<usbdevfs_ctrltransfer*>(resolve(sizeof(usbdevfs_ctrltransfer)));
             if (ct == nullptr) return done(-1, EFAULT);
-            // Only GET_DESCRIPTOR for strings (and the descriptors sysfs already shows).
-            if (ct->bRequestType != 0x80 || ct->bRequest != 6) return done(-1, EPIPE);
-            Bytes out;
-            const unsigned type = ct->wValue >> 8;
-            const unsigned index = ct->wValue & 0xFF;
-            if (type == 1 || type == 2) {
-                Bytes all = makeDescriptors(d.spec.vendorId, d.spec.productId, false,
-                                            d.spec.bulkPair, !d.spec.serial.empty());
-                out = type == 1 ? Bytes(all.begin(), all.begin() + 18)
-                                : Bytes(all.begin() + 18, all.end());
-            } else if (type == 3) {
-                std::string text;
-                if (index == 0) {
-                    out = {4, 3, 0x09, 0x04};
-                } else {
-                    text = index == 1   ? "Q70 emulation"
-                           : index == 2 ? "Q-70 (emulated)"
-                           : index == 3 ? d.spec.serial
-                                        : "";
-                    if (text.empty()) return done(-1, EPIPE);
-                    out = {static_cast<std::uint8_t>(2 + 2 * text.size()), 3};
-                    for (const char c : text)
-                        out.insert(out.end(), {static_cast<std::uint8_t>(c), 0});
-                }
-            } else {
+            Bytes answer;
+            if (!controlAnswer(d, ct->bRequestType, ct->bRequest, ct->wValue, answer))
                 return done(-1, EPIPE);
-            }
-            const std::size_t n = std::min<std::size_t>(out.size(), ct->wLength);
+            const std::size_t n = std::min<std::size_t>(answer.size(), ct->wLength);
             if (n > 0) {
                 UMockdevIoctlData* top =
                     umockdev_ioctl_data_resolve(arg, 0, sizeof(usbdevfs_ctrltransfer), nullptr);
                 UMockdevIoctlData* data =
-                    top == nullptr
-                        ? nullptr
-                        : umockdev_ioctl_data_resolve(top, offsetof(usbdevfs_ctrltransfer, data),
-                                                      ct->wLength, nullptr);
+                    top == nullptr ? nullptr
+                                   : umockdev_ioctl_data_resolve(
+                                         top, offsetof(usbdevfs_ctrltransfer, data), n, nullptr);
                 if (data != nullptr) {
-                    std::memcpy(data->data, out.data(), n);
+                    std::memcpy(data->data, answer.data(), n);
                     g_object_unref(data);
                 }
                 if (top != nullptr) g_object_unref(top);

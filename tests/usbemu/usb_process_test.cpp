@@ -231,5 +231,55 @@ TEST_F(UsbProcess, UnplugBetweenPollsIsAFailureNotAHang) {
     EXPECT_NE(ev.find("plugged in 217-1 as /dev/bus/usb/217/003"), std::string::npos) << ev;
 }
 
+TEST_F(UsbProcess, ListShowsEveryBoardAndAPortPathPicksOne) {
+    ASSERT_EQ(emuShell({"--port", "3", "--port", "4.2", "--port", "1", "--serial", "SHELF-3",
+                        "--serial", "SHELF-42"},
+                       "$CTL list > list && $CTL list --json > json &&"
+                       " $CTL --device usb:217-4.2 set paper=letter 2>/dev/null &&"
+                       " $CTL --device usb:217-4.2 get > picked && $CTL --device usb get > first"),
+              0)
+        << err;
+    // In bus and port order; the device numbers are those of plugging in (3, 4.2, 1).
+    EXPECT_EQ(readText(folder / "list"),
+              "usb:217-1 bus=217 device=5 id=1209:0001\n"
+              "usb:217-3 bus=217 device=2 id=1209:0001 serial=SHELF-3\n"
+              "usb:217-4.2 bus=217 device=3 id=1209:0001 serial=SHELF-42\n");
+    EXPECT_EQ(readText(folder / "json"),
+              "[{\"address\": \"usb:217-1\", \"port\": \"217-1\", \"bus\": 217, \"device\": 5, "
+              "\"id\": \"1209:0001\", \"serial\": \"\"}, "
+              "{\"address\": \"usb:217-3\", \"port\": \"217-3\", \"bus\": 217, \"device\": 2, "
+              "\"id\": \"1209:0001\", \"serial\": \"SHELF-3\"}, "
+              "{\"address\": \"usb:217-4.2\", \"port\": \"217-4.2\", \"bus\": 217, \"device\": 3, "
+              "\"id\": \"1209:0001\", \"serial\": \"SHELF-42\"}]\n");
+    EXPECT_NE(readText(folder / "picked").find("paper=letter"), std::string::npos);
+    // Plain usb is the first board listed, which was not written.
+    EXPECT_NE(readText(folder / "first").find("paper=a4"), std::string::npos);
+
+    EXPECT_NE(emu({}, {"--device", "usb:217-9", "info"}), 0);
+    EXPECT_NE(err.find("No USB device is connected at 217-9"), std::string::npos) << err;
+    EXPECT_EQ(emu({"--port", "2"}, {"list"}), 0);
+    EXPECT_EQ(out, "usb:217-2 bus=217 device=2 id=1209:0001\n");
+}
+
+TEST_F(UsbProcess, TwoProgramsUpdateTwoBoardsAtOnce) {
+    std::ofstream(folder / "fw.mot", std::ios::binary) << longLineFirmware("Q70 Ver 2.00", 40);
+    ASSERT_EQ(
+        emuShell({"--port", "1", "--port", "2"},
+                 "$CTL --device usb:217-1 update fw.mot 2>one & a=$!;"
+                 " $CTL --device usb:217-2 update fw.mot 2>two & b=$!;"
+                 " wait $a && wait $b &&"
+                 " $CTL --device usb:217-1 info > info1 && $CTL --device usb:217-2 info > info2"),
+        0)
+        << err << readText(folder / "one") << readText(folder / "two");
+    for (const char* f : {"info1", "info2"})
+        EXPECT_NE(readText(folder / f).find("firmware-version=Q70 Ver 2.00"), std::string::npos);
+    // Both boards were claimed before either was let go: the updates ran side by side.
+    const std::string ev = readText(events);
+    const auto firstRelease = ev.find("released");
+    ASSERT_NE(firstRelease, std::string::npos) << ev;
+    EXPECT_LT(ev.find("claimed 217-1"), firstRelease) << ev;
+    EXPECT_LT(ev.find("claimed 217-2"), firstRelease) << ev;
+}
+
 }  // namespace
 }  // namespace q70::test

@@ -5,6 +5,9 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <vector>
+
+#include "link/device_address.hpp"
 
 #include "link/transport.hpp"
 #include "platform/usb/usb_logic.hpp"
@@ -17,7 +20,8 @@ namespace q70::platform {
 
 class UsbTransport : public link::DeviceTransport {
   public:
-    UsbTransport(std::uint16_t vendorId, std::uint16_t productId);
+    // With a port path ("1-4.2") the device on that port, whatever its ids.
+    UsbTransport(std::uint16_t vendorId, std::uint16_t productId, std::string port = {});
     ~UsbTransport() override;
     UsbTransport(const UsbTransport&) = delete;
     UsbTransport& operator=(const UsbTransport&) = delete;
@@ -36,6 +40,7 @@ class UsbTransport : public link::DeviceTransport {
     void releaseInTransfer();
 
     usb::UsbIds ids_;
+    std::string port_;
     libusb_context* context_ = nullptr;
     libusb_device_handle* handle_ = nullptr;
     usb::BulkPair endpoints_;
@@ -46,5 +51,10 @@ class UsbTransport : public link::DeviceTransport {
     std::array<std::uint8_t, link::kPacketSize> inBuffer_{};
     std::string lastError_;
 };
+
+// Every device with the ids, in bus and port order, with its serial number where the
+// board has one and this user may read it. False with a message when libusb cannot start.
+bool listUsbBoards(std::uint16_t vendorId, std::uint16_t productId,
+                   std::vector<link::FoundBoard>& out, std::string& error);
 
 }  // namespace q70::platform
