@@ -6,6 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <fstream>
+#include <map>
+#include <regex>
+#include <sstream>
 #include <thread>
 
 #include "link/protocol.hpp"
@@ -146,6 +150,83 @@ TEST_F(UsbTransportTest, ASecondProgramFindsTheBoardBusy) {
     first.close();
     ASSERT_TRUE(second.open()) << second.lastError();
     EXPECT_TRUE(ask(second, 13));
+}
+
+// What udev knows of a device: its sysfs attributes and its uevent properties, read
+// through the preload as udev itself would read them.
+struct UdevView {
+    std::map<std::string, std::string> attributes;
+    std::map<std::string, std::string> properties;
+};
+
+UdevView viewOf(const std::string& sysName) {
+    UdevView v;
+    const std::string dir = "/sys/bus/usb/devices/" + sysName + "/";
+    for (const char* a : {"idVendor", "idProduct", "busnum", "devnum"}) {
+        std::ifstream f(dir + a);
+        std::string value;
+        std::getline(f, value);
+        v.attributes[a] = value;
+    }
+    std::ifstream uevent(dir + "uevent");
+    std::string line;
+    while (std::getline(uevent, line)) {
+        const auto eq = line.find('=');
+        if (eq != std::string::npos) v.properties[line.substr(0, eq)] = line.substr(eq + 1);
+    }
+    return v;
+}
+
+// The tags the rules file adds to the device: every line whose matches all hold.
+std::vector<std::string> tagsFor(const std::string& rulesFile, const UdevView& v) {
+    std::ifstream in(rulesFile);
+    std::string line;
+    std::vector<std::string> tags;
+    const std::regex term(R"re(([A-Z]+)(?:\{([A-Za-z_]+)\})?\s*(==|!=|\+=|=)\s*"([^"]*)")re");
+    while (std::getline(in, line)) {
+        if (line.empty() || line[0] == '#') continue;
+        bool matches = true;
+        std::vector<std::string> added;
+        for (auto it = std::sregex_iterator(line.begin(), line.end(), term);
+             it != std::sregex_iterator(); ++it) {
+            const std::string key = (*it)[1], sub = (*it)[2], op = (*it)[3], value = (*it)[4];
+            if (op == "==" || op == "!=") {
+                std::string actual;
+                if (key == "SUBSYSTEM")
+                    actual = v.properties.count("SUBSYSTEM") ? v.properties.at("SUBSYSTEM") : "";
+                else if (key == "ENV")
+                    actual = v.properties.count(sub) ? v.properties.at(sub) : "";
+                else if (key == "ATTR")
+                    actual = v.attributes.count(sub) ? v.attributes.at(sub) : "";
+                else
+                    ADD_FAILURE() << "the check knows no match key " << key;
+                matches = matches && ((actual == value) == (op == "=="));
+            } else if (key == "TAG" && op == "+=") {
+                added.push_back(value);
+            }
+        }
+        if (matches) tags.insert(tags.end(), added.begin(), added.end());
+    }
+    return tags;
+}
+
+TEST_F(UsbTransportTest, TheUdevRuleGivesTheBoardToTheUserAtTheSeat) {
+    const int board = plug();
+    usbemu::DeviceSpec other;
+    other.vendorId = 0x1209;
+    other.productId = 0x0002;
+    other.port = "2";
+    const int stranger = plug(other);
+
+    const UdevView v = viewOf(emulator.portPath(board));
+    // The emulated device shows what libusb and udev rely on.
+    EXPECT_EQ(v.attributes.at("idVendor"), "1209");
+    EXPECT_EQ(v.attributes.at("idProduct"), "0001");
+    EXPECT_EQ(v.properties.at("DEVTYPE"), "usb_device");
+    EXPECT_EQ("/dev/" + v.properties.at("DEVNAME"), emulator.nodePath(board));
+
+    EXPECT_EQ(tagsFor(Q70_UDEV_RULES, v), std::vector<std::string>{"uaccess"});
+    EXPECT_TRUE(tagsFor(Q70_UDEV_RULES, viewOf(emulator.portPath(stranger))).empty());
 }
 
 }  // namespace
