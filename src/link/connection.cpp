@@ -67,7 +67,12 @@ void Connection::pump() {
 }
 
 void Connection::reconnect() {
-    if (device_.deviceOpen && device_.transport->isOpen()) return;
+    if (device_.deviceOpen && device_.transport->isOpen()) {
+        // A board pulled out while idle is let go now, not at the next poll, so that it
+        // is reopened as soon as it is back.
+        if (!device_.transport->stillThere()) device_.transport->close();
+        return;
+    }
     // After a failed write the handle is still open; start from a clean one.
     device_.transport->close();
     if (!device_.transport->open()) {

@@ -122,6 +122,7 @@ struct Device {
     std::string syspath;  // /sys/devices/usb217/217-1
     std::string node;     // /dev/bus/usb/217/002
     bool plugged = false;
+    std::uint64_t removals = 0;  // completed unpluggings, the udev event sent
     std::uint64_t appearance = 0;
     int ptyMaster = -1;
     int ptySlave = -1;
@@ -389,6 +390,7 @@ void UsbEmulator::Impl::pullCable(Device& d, std::unique_lock<std::mutex>& lock)
     lock.unlock();
     umockdev_testbed_remove_device(testbed, syspath.c_str());
     lock.lock();
+    ++d.removals;
     event("unplugged " + name);
 }
 
@@ -723,10 +725,19 @@ int UsbEmulator::add(const DeviceSpec& spec) {
 }
 
 void UsbEmulator::unplug(int index) {
-    withBoard(index, [](sim::SimulatedBoard& b) { b.unplug(0); });
-    // Wait for the ticker to pull the cable, so the caller sees the device gone.
-    for (int i = 0; i < 400 && plugged(index); ++i)
+    std::uint64_t before = 0;
+    withBoard(index, [&](sim::SimulatedBoard& b) {
+        before = impl_->devices.at(static_cast<std::size_t>(index))->removals;
+        b.unplug(0);
+    });
+    // Wait until the cable is pulled and udev has told of it.
+    for (int i = 0; i < 400; ++i) {
+        {
+            std::lock_guard lock(impl_->mutex);
+            if (impl_->devices.at(static_cast<std::size_t>(index))->removals != before) return;
+        }
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
 }
 
 void UsbEmulator::replug(int index) {

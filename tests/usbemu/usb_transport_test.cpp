@@ -12,8 +12,11 @@
 #include <sstream>
 #include <thread>
 
+#include "link/connection.hpp"
 #include "link/protocol.hpp"
 #include "platform/usb/usb_transport.hpp"
+#include "support/manual_scheduler.hpp"
+#include "support/recording_listener.hpp"
 #include "usbemu/preload.hpp"
 #include "usbemu/usb_emulator.hpp"
 
@@ -150,6 +153,71 @@ TEST_F(UsbTransportTest, ASecondProgramFindsTheBoardBusy) {
     first.close();
     ASSERT_TRUE(second.open()) << second.lastError();
     EXPECT_TRUE(ask(second, 13));
+}
+
+TEST_F(UsbTransportTest, HotplugTellsOfARemovalWithoutAReadAndOfTheReturn) {
+    const int board = plug();
+    platform::UsbTransport t(0x1209, 0x0001);
+    ASSERT_TRUE(t.open()) << t.lastError();
+    ASSERT_TRUE(t.hasHotplug());
+    EXPECT_TRUE(t.stillThere());
+
+    emulator.unplug(board);
+    bool noticed = false;
+    for (int i = 0; i < 50 && !noticed; ++i) {
+        noticed = !t.stillThere();
+        if (!noticed) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_TRUE(noticed);
+    t.close();
+    EXPECT_FALSE(t.open());
+    EXPECT_FALSE(t.open());  // nothing has arrived: no new look, the same answer
+    EXPECT_NE(std::string(t.lastError()).find("No Q-70 board"), std::string::npos);
+
+    emulator.replug(board);
+    bool opened = false;
+    for (int i = 0; i < 50 && !opened; ++i) {
+        opened = t.open();
+        if (!opened) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_TRUE(opened) << t.lastError();
+    EXPECT_TRUE(ask(t, 1));
+}
+
+TEST_F(UsbTransportTest, ABusyBoardIsTriedAgainWithoutWaitingForAnArrival) {
+    plug();
+    platform::UsbTransport holder(0x1209, 0x0001);
+    platform::UsbTransport t(0x1209, 0x0001);
+    ASSERT_TRUE(holder.open());
+    EXPECT_FALSE(t.open());
+    EXPECT_FALSE(t.open());
+    holder.close();
+    EXPECT_TRUE(t.open()) << t.lastError();
+}
+
+TEST_F(UsbTransportTest, TheConnectionLetsGoOfAnIdleBoardAtOnceAndReopensItWhenBack) {
+    const int board = plug();
+    platform::UsbTransport t(0x1209, 0x0001);
+    ManualScheduler sched;
+    RecordingListener listener;
+    link::Connection conn{t, sched, sched, listener, listener};
+    ASSERT_TRUE(conn.openAtStart());
+
+    emulator.unplug(board);
+    // Reconnect ticks only, no poll and no read: the handle goes all the same.
+    for (int i = 0; i < 50 && t.isOpen(); ++i) {
+        conn.onTimer(link::kReconnectTimer);
+        if (t.isOpen()) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_FALSE(t.isOpen());
+
+    emulator.replug(board);
+    for (int i = 0; i < 50 && !t.isOpen(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        conn.onTimer(link::kReconnectTimer);
+    }
+    EXPECT_TRUE(t.isOpen());
+    EXPECT_TRUE(conn.deviceOpen());
 }
 
 // What udev knows of a device: its sysfs attributes and its uevent properties, read

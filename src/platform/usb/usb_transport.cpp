@@ -51,7 +51,47 @@ UsbTransport::UsbTransport(std::uint16_t vendorId, std::uint16_t productId, std:
 
 UsbTransport::~UsbTransport() {
     close();
-    if (context_ != nullptr) libusb_exit(context_);
+    if (context_ != nullptr) {
+        if (hotplug_) libusb_hotplug_deregister_callback(context_, hotplugHandle_);
+        libusb_exit(context_);
+    }
+}
+
+struct HotplugAccess {
+    static int LIBUSB_CALL onEvent(libusb_context*, libusb_device* device,
+                                   libusb_hotplug_event event, void* user) {
+        auto* self = static_cast<UsbTransport*>(user);
+        if (event == LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED) {
+            if (self->port_.empty() || portPath(device) == self->port_) self->arrived_ = true;
+        } else if (self->handle_ != nullptr && libusb_get_device(self->handle_) == device) {
+            self->left_ = true;
+        }
+        return 0;  // stay registered
+    }
+};
+
+void UsbTransport::startHotplug() {
+    if (!libusb_has_capability(LIBUSB_CAP_HAS_HOTPLUG)) return;
+    const int vendor = port_.empty() ? ids_.vendorId : LIBUSB_HOTPLUG_MATCH_ANY;
+    const int product = port_.empty() ? ids_.productId : LIBUSB_HOTPLUG_MATCH_ANY;
+    hotplug_ = libusb_hotplug_register_callback(
+                   context_,
+                   static_cast<libusb_hotplug_event>(LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED |
+                                                     LIBUSB_HOTPLUG_EVENT_DEVICE_LEFT),
+                   static_cast<libusb_hotplug_flag>(0), vendor, product, LIBUSB_HOTPLUG_MATCH_ANY,
+                   HotplugAccess::onEvent, this, &hotplugHandle_) == LIBUSB_SUCCESS;
+}
+
+// Runs the callbacks of events libusb has received, without waiting.
+void UsbTransport::pumpEvents() {
+    if (context_ == nullptr || !hotplug_) return;
+    timeval zero{0, 0};
+    libusb_handle_events_timeout_completed(context_, &zero, nullptr);
+}
+
+bool UsbTransport::stillThere() {
+    pumpEvents();
+    return !left_;
 }
 
 bool UsbTransport::fail(usb::OpenProblem problem, const std::string& where, int libusbError) {
@@ -69,7 +109,15 @@ bool UsbTransport::open() {
             context_ = nullptr;
             return fail(usb::OpenProblem::NoLibrary, {}, rc);
         }
+        startHotplug();
     }
+    // No board was there at the last try: with hotplug, only its arrival is worth
+    // another look (a board present but busy or refused is tried again every time).
+    pumpEvents();
+    if (hotplug_ && lastAbsent_ && !arrived_) return false;
+    arrived_ = false;
+    left_ = false;
+    lastAbsent_ = false;
 
     libusb_device** list = nullptr;
     const ssize_t count = libusb_get_device_list(context_, &list);
@@ -90,6 +138,7 @@ bool UsbTransport::open() {
     }
     if (best != nullptr) device = libusb_ref_device(best);
     libusb_free_device_list(list, 1);
+    if (device == nullptr) lastAbsent_ = true;
     if (device == nullptr && !port_.empty()) {
         lastError_ = "No USB device is connected at " + port_ +
                      ". q70ctl list shows the boards connected and where they are.";

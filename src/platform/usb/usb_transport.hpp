@@ -33,9 +33,17 @@ class UsbTransport : public link::DeviceTransport {
     // read gave up waiting is kept for the next read instead of being lost.
     link::ReadResult readPacket(link::PacketBuffer& buffer, int maxWaitMs) override;
     void close() override;
+    bool stillThere() override;
     const char* lastError() const override { return lastError_.c_str(); }
 
+    // Whether libusb tells of arrivals and removals here; without it the link's reconnect
+    // timer finds the board by trying to open it.
+    bool hasHotplug() const { return hotplug_; }
+
   private:
+    friend struct HotplugAccess;
+    void startHotplug();
+    void pumpEvents();
     bool fail(usb::OpenProblem problem, const std::string& where, int libusbError);
     void releaseInTransfer();
 
@@ -50,6 +58,11 @@ class UsbTransport : public link::DeviceTransport {
     int inDone_ = 0;  // set by the completion callback
     std::array<std::uint8_t, link::kPacketSize> inBuffer_{};
     std::string lastError_;
+    bool hotplug_ = false;
+    int hotplugHandle_ = 0;
+    bool arrived_ = false;  // a matching device arrived since the last failed open
+    bool left_ = false;     // the open device was removed
+    bool lastAbsent_ = false;
 };
 
 // Every device with the ids, in bus and port order, with its serial number where the
