@@ -68,9 +68,14 @@ void Connection::pump() {
 
 void Connection::reconnect() {
     if (device_.deviceOpen && device_.transport->isOpen()) {
-        // A board pulled out while idle is let go now, not at the next poll, so that it
-        // is reopened as soon as it is back.
-        if (!device_.transport->stillThere()) device_.transport->close();
+        if (device_.transport->stillThere()) return;
+        // Told of the removal before a poll found it: a failed read, now rather than at
+        // the next poll (whose write would fail without a word). The user is told, the
+        // queue is kept, and the board is reopened as soon as it is back.
+        device_.transport->close();
+        engine_.receiveAnswer();  // fails on the closed handle
+        timers_.stopTimer(kPumpTimer);
+        listener_.onExchangeFailed(device_.deviceOpen);
         return;
     }
     // After a failed write the handle is still open; start from a clean one.

@@ -388,6 +388,9 @@ void UsbEmulator::Impl::pullCable(Device& d, std::unique_lock<std::mutex>& lock)
     const std::string syspath = d.syspath;
     const std::string name = d.sysName;
     lock.unlock();
+    // Told while sysfs still has the device: a listener in another process reads it
+    // when the event comes, and drops an event about a device it cannot find.
+    umockdev_testbed_uevent(testbed, syspath.c_str(), "remove");
     umockdev_testbed_remove_device(testbed, syspath.c_str());
     lock.lock();
     ++d.removals;

@@ -217,18 +217,20 @@ TEST_F(UsbProcess, UnplugMidImageSavesNothing) {
     EXPECT_FALSE(std::filesystem::exists(folder / "x.bmp"));
 }
 
-TEST_F(UsbProcess, UnplugBetweenPollsIsAFailureNotAHang) {
-    // The start sequence is done by 1.5 s; the cable goes while only the poll runs.
-    const auto start = Clock::now();
+TEST_F(UsbProcess, UnplugBetweenPollsIsNoticedBeforeTheNextPoll) {
+    // The start sequence is done by 1.5 s; the cable goes while only the poll runs, and
+    // comes back 500 ms later.
     EXPECT_NE(
         emu({"--unplug-at", "1500", "--replug-after", "500"},
             {"--device", "usb", "test-image", "-o", (folder / "x.bmp").string(), "--wait", "10"}),
         0);
-    EXPECT_LT(Clock::now() - start, std::chrono::seconds(8));
-    EXPECT_NE(err.find("USB connection"), std::string::npos) << err;
+    // Hotplug told of it: a lost board, not a poll written into the void after its return.
+    EXPECT_NE(err.find("the board was lost"), std::string::npos) << err;
+    EXPECT_NE(err.find("Receive packet through Q-70 Bulk-in endpoint failed"), std::string::npos)
+        << err;
     const std::string ev = readText(events);
     EXPECT_NE(ev.find("unplugged 217-1"), std::string::npos) << ev;
-    EXPECT_NE(ev.find("plugged in 217-1 as /dev/bus/usb/217/003"), std::string::npos) << ev;
+    EXPECT_EQ(ev.find("plugged in 217-1 as /dev/bus/usb/217/003"), std::string::npos) << ev;
 }
 
 TEST_F(UsbProcess, ListShowsEveryBoardAndAPortPathPicksOne) {

@@ -210,6 +210,9 @@ TEST_F(UsbTransportTest, TheConnectionLetsGoOfAnIdleBoardAtOnceAndReopensItWhenB
         if (t.isOpen()) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     EXPECT_FALSE(t.isOpen());
+    // Told as a failed read is: once.
+    EXPECT_EQ(listener.messages,
+              std::vector<link::LinkMessage>{link::LinkMessage::ReceivePktError});
 
     emulator.replug(board);
     for (int i = 0; i < 50 && !t.isOpen(); ++i) {
