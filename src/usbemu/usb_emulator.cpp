@@ -570,18 +570,24 @@ gboolean UsbEmulator::Impl::handleIoctl(Device& d, UMockdevIoctlClient* client) 
             u.urb = urbData;
             u.address = urbData->client_addr;
             usbdevfs_urb* urb = u.get();
-            if (urb->type == USBDEVFS_URB_TYPE_CONTROL) {
-                // Endpoint 0 needs no claim: the setup packet, then the data stage.
-                if (urb->buffer_length < 8) {
-                    u.release();
-                    return done(-1, EINVAL);
-                }
+            if (urb->buffer_length < 0) {
+                u.release();
+                return done(-1, EINVAL);
+            }
+            if (urb->buffer_length > 0) {
                 u.buffer =
                     umockdev_ioctl_data_resolve(urbData, offsetof(usbdevfs_urb, buffer),
                                                 static_cast<gsize>(urb->buffer_length), nullptr);
                 if (u.buffer == nullptr) {
                     u.release();
                     return done(-1, EFAULT);
+                }
+            }
+            if (urb->type == USBDEVFS_URB_TYPE_CONTROL) {
+                // Endpoint 0 needs no claim: the setup packet, then the data stage.
+                if (urb->buffer_length < 8) {
+                    u.release();
+                    return done(-1, EINVAL);
                 }
                 const std::uint8_t* setup = u.buffer->data;
                 const unsigned wValue = setup[2] | (setup[3] << 8);
@@ -604,22 +610,13 @@ gboolean UsbEmulator::Impl::handleIoctl(Device& d, UMockdevIoctlClient* client) 
             const bool in = (urb->endpoint & 0x80) != 0;
             const bool known = d.spec.bulkPair ? (urb->endpoint == 0x01 || urb->endpoint == 0x81)
                                                : urb->endpoint == 0x81;
-            if (!known || urb->buffer_length < 0) {
+            if (!known) {
                 u.release();
                 return done(-1, ENOENT);
             }
             if (const int e = claim(); e != 0) {
                 u.release();
                 return done(-1, e);
-            }
-            if (urb->buffer_length > 0) {
-                u.buffer =
-                    umockdev_ioctl_data_resolve(urbData, offsetof(usbdevfs_urb, buffer),
-                                                static_cast<gsize>(urb->buffer_length), nullptr);
-                if (u.buffer == nullptr) {
-                    u.release();
-                    return done(-1, EFAULT);
-                }
             }
             urb->status = -EINPROGRESS;
             urb->actual_length = 0;
