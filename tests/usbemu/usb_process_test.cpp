@@ -283,5 +283,58 @@ TEST_F(UsbProcess, TwoProgramsUpdateTwoBoardsAtOnce) {
     EXPECT_LT(ev.find("claimed 217-2"), firstRelease) << ev;
 }
 
+#if defined(Q70UTY_PATH)
+TEST_F(UsbProcess, TheWindowGetsItsBoardBackByItselfAfterAReplug) {
+    // A copy under a name of its own, so that no other window test counts as a first
+    // instance; offscreen, so that no display is needed.
+    const std::filesystem::path exe = folder / ("q70uty-usb-" + std::to_string(getpid()));
+    std::filesystem::copy_file(Q70UTY_PATH, exe);
+    std::vector<std::string> a = {Q70_USB_EMU_PATH,
+                                  "--events",
+                                  events.string(),
+                                  "--unplug-at",
+                                  "2000",
+                                  "--replug-after",
+                                  "1000",
+                                  "--",
+                                  "/usr/bin/env",
+                                  "QT_QPA_PLATFORM=offscreen",
+                                  exe.string(),
+                                  "--device",
+                                  "usb"};
+    std::vector<char*> argv;
+    for (std::string& s : a) argv.push_back(s.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    pid_t pid = -1;
+    ASSERT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+
+    // Claimed, lost, plugged in again under a new number, and claimed again unasked.
+    const std::string back = "plugged in 217-1 as /dev/bus/usb/217/003\nclaimed 217-1";
+    std::string ev;
+    for (int i = 0; i < 200 && ev.find(back) == std::string::npos; ++i) {
+        usleep(50000);
+        ev = readText(events);
+    }
+    kill(pid, SIGTERM);  // passed on to the window
+    int status = 0;
+    waitpid(pid, &status, 0);
+    // A terminated window leaves its single-instance lock and socket behind.
+    const std::string key = exe.filename().string() + "-" + std::to_string(getuid());
+    std::error_code ec;
+    std::filesystem::remove(std::filesystem::temp_directory_path() / (key + ".lock"), ec);
+    std::filesystem::remove(std::filesystem::temp_directory_path() / key, ec);
+    EXPECT_EQ(
+        ev.rfind("plugged in 217-1 as /dev/bus/usb/217/002\nclaimed 217-1\nunplugged 217-1\n", 0),
+        0u)
+        << ev;
+    EXPECT_NE(ev.find(back), std::string::npos) << ev;
+}
+#endif
+
 }  // namespace
 }  // namespace q70::test
