@@ -6,6 +6,7 @@ Connection::Connection(DeviceTransport& transport, TimerService& timers, const C
                        LinkListener& listener, RequestSource& source, LinkOptions options)
     : device_{&transport, false},
       timers_(timers),
+      clock_(clock),
       listener_(listener),
       engine_(device_, timers, clock, listener, source, *this, options) {}
 
@@ -25,8 +26,12 @@ void Connection::startTimers() {
     timers_.startTimer(kReconnectTimer, kFastPeriodMs);
 }
 
-void Connection::queueStartSequence() {
+bool Connection::queueStartSequence() {
+    // All eight or none: a start sequence cut short would leave the panel closed for good.
+    const std::size_t room = kStartSequence.size() * encodeBare(code::GetStatus).size;
+    if (engine_.freeBytes() < room) return false;
     for (const std::uint8_t c : kStartSequence) engine_.enqueueRequest(c, 0);
+    return true;
 }
 
 void Connection::suspend() {
@@ -36,7 +41,8 @@ void Connection::suspend() {
 
 void Connection::resume() {
     startTimers();
-    queueStartSequence();
+    // A ring too full to take the reads holds nothing worth more than a working link.
+    if (!queueStartSequence()) restart();
 }
 
 void Connection::stopLink() {
@@ -53,29 +59,59 @@ void Connection::onTimer(int timerId) {
 }
 
 void Connection::pump() {
+    if (statusOwed_ && !listener_.isFirmwareUpdating()) queueNextStatus();
     if (engine_.hasRequestToSend() && device_.deviceOpen && device_.transport->isOpen()) {
         engine_.sendNextRequest();
+        if (!device_.deviceOpen) {
+            // The write failed: the board is away until timer 2 has reopened it.
+            timers_.stopTimer(kPumpTimer);
+            linkFailed();
+            listener_.onExchangeFailed(false);
+            return;
+        }
     }
     if (engine_.isAwaitingAnswer() && !engine_.receiveAnswer()) {
         timers_.stopTimer(kPumpTimer);
-        listener_.onExchangeFailed(device_.deviceOpen);
+        linkFailed();
+        listener_.onExchangeFailed(device_.deviceOpen && device_.transport->isOpen());
     }
     if (engine_.batchState() == BatchState::Drained) {
         engine_.clearBatchState();
-        listener_.onQueueDrainedRefresh();
+        // Nothing is refreshed from a link that has just failed; the restart will.
+        if (!restartPending_) listener_.onQueueDrainedRefresh();
     }
+}
+
+void Connection::linkFailed() {
+    if (restartPending_) return;
+    restartPending_ = true;
+    restartAtMs_ = clock_.nowMs() + kRestartDelayMs;
+}
+
+void Connection::restart() {
+    restartPending_ = false;
+    statusOwed_ = false;
+    engine_.resetTransferState();
+    timers_.startTimer(kPumpTimer, kFastPeriodMs);
+    queueStartSequence();
+    listener_.onLinkRestarted();
 }
 
 void Connection::reconnect() {
     if (device_.deviceOpen && device_.transport->isOpen()) {
-        if (device_.transport->stillThere()) return;
-        // Told of the removal before a poll found it: a failed read, now rather than at
-        // the next poll (whose write would fail without a word). The user is told, the
-        // queue is kept, and the board is reopened as soon as it is back.
-        device_.transport->close();
-        engine_.receiveAnswer();  // fails on the closed handle
-        timers_.stopTimer(kPumpTimer);
-        listener_.onExchangeFailed(device_.deviceOpen);
+        if (!device_.transport->stillThere()) {
+            // Told of the removal before a poll found it: a failed read now, rather than a
+            // failed write at the next poll. The user is told, and the link starts again
+            // once the board is back.
+            device_.transport->close();
+            engine_.receiveAnswer();  // fails on the closed handle
+            timers_.stopTimer(kPumpTimer);
+            linkFailed();
+            listener_.onExchangeFailed(false);
+            return;
+        }
+        // The board is there but its last exchange failed: start again after a pause.
+        if (restartPending_ && clock_.nowMs() >= restartAtMs_) restart();
         return;
     }
     // After a failed write the handle is still open; start from a clean one.
@@ -86,12 +122,23 @@ void Connection::reconnect() {
     }
     device_.deviceOpen = true;
     timers_.startTimer(kReconnectTimer, kFastPeriodMs);
+    if (restartPending_) restart();
+}
+
+void Connection::resumePoll() {
+    queueNextStatus();
+    timers_.startTimer(kPumpTimer, kFastPeriodMs);
+}
+
+void Connection::queueNextStatus() {
+    statusOwed_ = !engine_.enqueueRequest(code::GetStatus, 0);
 }
 
 void Connection::handleStatus(const AnswerView& answer) {
     timers_.stopTimer(kPumpTimer);
     status_ = decodeStatus(answer);
     if (reactionTo(status_.deviceState) == StateReaction::FetchTestImage) {
+        // Without room the board is asked again at the next status, which still offers it.
         engine_.enqueueRequest(code::GetTestImage, 0);
         timers_.startTimer(kPumpTimer, kFastPeriodMs);
     }
@@ -101,8 +148,17 @@ void Connection::handleStatus(const AnswerView& answer) {
         return;
     }
     const bool wasEmpty = engine_.queueEmpty();
-    engine_.enqueueRequest(code::GetStatus, 0);
-    timers_.startTimer(kPumpTimer, wasEmpty ? kIdlePeriodMs : kFastPeriodMs);
+    queueNextStatus();
+    timers_.startTimer(kPumpTimer, wasEmpty && !statusOwed_ ? kIdlePeriodMs : kFastPeriodMs);
+}
+
+void Connection::handleStatusWithheld() {
+    // The board said nothing about its state this time; ask again a second later.
+    if (listener_.isFirmwareUpdating()) return;
+    const bool wasEmpty = engine_.queueEmpty();
+    queueNextStatus();
+    timers_.stopTimer(kPumpTimer);
+    timers_.startTimer(kPumpTimer, wasEmpty && !statusOwed_ ? kIdlePeriodMs : kFastPeriodMs);
 }
 
 }  // namespace q70::link
