@@ -28,6 +28,21 @@ std::string readText(const std::filesystem::path& p) {
     return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
 }
 
+// Starts a program in the background with stdout and stderr to /dev/null; -1 on failure.
+pid_t startQuiet(std::vector<std::string> args) {
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    pid_t pid = -1;
+    const int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    return rc == 0 ? pid : -1;
+}
+
 class UsbProcess : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -122,19 +137,8 @@ TEST_F(UsbProcess, EveryFlowWorksOverUsb) {
 TEST_F(UsbProcess, TheTestImageIsTheSameAsOverTheSocket) {
     // The same board on a socket first, then behind USB.
     const std::string socket = (folder / "board.sock").string();
-    pid_t sim = -1;
-    {
-        std::vector<std::string> a = {Q70_BOARD_SIM_PATH, "--listen", socket, "--image-after",
-                                      "200"};
-        std::vector<char*> argv;
-        for (std::string& s : a) argv.push_back(s.data());
-        argv.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-        ASSERT_EQ(posix_spawn(&sim, argv[0], &actions, nullptr, argv.data(), environ), 0);
-        posix_spawn_file_actions_destroy(&actions);
-    }
+    const pid_t sim = startQuiet({Q70_BOARD_SIM_PATH, "--listen", socket, "--image-after", "200"});
+    ASSERT_GT(sim, 0);
     for (int i = 0; i < 200 && !std::filesystem::exists(socket); ++i) usleep(10000);
     const int socketRc =
         run({Q70CTL_PATH, "--device", "unix:" + socket, "test-image", "-o",
@@ -302,16 +306,8 @@ TEST_F(UsbProcess, TheWindowGetsItsBoardBackByItselfAfterAReplug) {
                                   exe.string(),
                                   "--device",
                                   "usb"};
-    std::vector<char*> argv;
-    for (std::string& s : a) argv.push_back(s.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    pid_t pid = -1;
-    ASSERT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ), 0);
-    posix_spawn_file_actions_destroy(&actions);
+    const pid_t pid = startQuiet(a);
+    ASSERT_GT(pid, 0);
 
     // Claimed, lost, plugged in again under a new number, and claimed again unasked.
     const std::string back = "plugged in 217-1 as /dev/bus/usb/217/003\nclaimed 217-1";
