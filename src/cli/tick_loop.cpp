@@ -7,7 +7,7 @@ namespace q70::cli {
 
 void Scheduler::startTimer(int id, int periodMs) {
     // Starting a running timer replaces its period and starts the count again.
-    const int period = periodMs > 0 ? periodMs : 1;
+    const int period = periodMs > 0 ? periodMs : 0;
     timers_[id] = Timer{period, nowMs() + static_cast<std::uint64_t>(period)};
 }
 

@@ -11,6 +11,9 @@
 
 namespace q70::link {
 
+// Packets of one test image read in a single pump tick at most, beside the time bound.
+inline constexpr int kImageSlicePackets = 64;
+
 class Connection : private StatusHandler {
   public:
     Connection(DeviceTransport& transport, TimerService& timers, const Clock& clock,
@@ -41,10 +44,12 @@ class Connection : private StatusHandler {
   private:
     void handleStatus(const AnswerView& answer) override;
     void pump();
+    void readImageSlice(std::uint64_t sliceStartMs);
     void reconnect();
 
     DeviceSlot device_;
     TimerService& timers_;
+    const Clock& clock_;
     LinkListener& listener_;
     TransferEngine engine_;
     StatusRecord status_;
