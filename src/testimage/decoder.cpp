@@ -52,21 +52,22 @@ namespace {
 constexpr std::size_t kLongestCode = 1 + 128;
 }  // namespace
 
-// The common case, kept tight: whole codes that end inside the current row, with enough
-// data left that every read is in bounds. With Spare (at least 128 bytes of band after the
-// row), copies and fills are of fixed size and may write past the code's output, never
-// past the band; what follows rewrites those bytes. Stops in front of anything else (a row
-// end, a block end, a code longer than its block, the last bytes of the data) and leaves
-// it to the careful path.
+// The common case, kept tight: whole codes whose output ends before `limit`, with enough
+// data left that every read is in bounds. The rows of a band lie end to end, so a code that
+// runs on into the next row needs nothing special. With Spare (at least 128 bytes of band after
+// `limit`), copies and fills are of fixed size and may write past the code's output, never
+// past the band; what follows rewrites those bytes. Stops in front of anything else (the
+// band's end, a block's last code, whose row end rules are the careful path's, a code
+// longer than its block, the last bytes of the data).
 template <bool Spare>
-void BandDecoder::decodeInsideRow(std::uint8_t*& out, std::uint8_t* rowEnd) {
+void BandDecoder::decodeInsideBand(std::uint8_t*& out, std::uint8_t* limit) {
     const std::uint8_t* p = data_.data() + pos_;
     const std::uint8_t* const last = data_.data() + data_.size() - kLongestCode;
     std::uint8_t* o = out;
     std::uint32_t left = blockLeft_;
     while (p < last && left != 0) {
         const std::uint8_t ctl = *p;
-        std::size_t room = static_cast<std::size_t>(rowEnd - o);
+        std::size_t room = static_cast<std::size_t>(limit - o);
         if (ctl >= 0x80) {
             const std::uint32_t withValue = (ctl >> 6) & 1u;
             const std::uint32_t trailing = ((ctl >> 5) & 1u) ^ 1u;
@@ -74,7 +75,7 @@ void BandDecoder::decodeInsideRow(std::uint8_t*& out, std::uint8_t* rowEnd) {
             const std::uint32_t size = 1 + withValue + trailing;
             const std::uint32_t output = reps + trailing;
             const std::uint8_t valueMask = withValue ? 0xFF : 0x00;
-            if (output >= room || size > left) break;
+            if (output >= room || size >= left) break;
             // Runs come in trains (long white stretches): while the next code has the same
             // control byte, its size is known before it is read.
             do {
@@ -92,10 +93,10 @@ void BandDecoder::decodeInsideRow(std::uint8_t*& out, std::uint8_t* rowEnd) {
                 room -= output;
                 p += size;
                 left -= size;
-            } while (p < last && *p == ctl && output < room && size <= left);
+            } while (p < last && *p == ctl && output < room && size < left);
         } else {
             const std::uint32_t n = ctl + 1u;
-            if (n >= room || n + 1 > left) break;
+            if (n >= room || n + 1 >= left) break;
             if (Spare && n <= 16) {
                 std::memcpy(o, p + 1, 16);
             } else if (Spare) {
@@ -151,18 +152,10 @@ void BandDecoder::decodeBand(std::uint8_t* out, std::uint32_t dots, std::uint32_
             }
             if (data_.size() - pos_ > kLongestCode) {
                 std::uint8_t* const before = o;
-                if (end - rowEnd >= 128) {
-                    decodeInsideRow<true>(o, rowEnd);
-                } else {
-                    decodeInsideRow<false>(o, rowEnd);
-                }
+                if (end - o > 128) decodeInsideBand<true>(o, end - 128);
+                decodeInsideBand<false>(o, end);
                 if (o != before) {
-                    if (blockLeft_ == 0) {
-                        // The block ended inside the row: the rest of the row is white.
-                        std::memset(o, 0, static_cast<std::size_t>(rowEnd - o));
-                        o = rowEnd;
-                        rowEnd += lineBytes;
-                    }
+                    while (o >= rowEnd) rowEnd += lineBytes;
                     continue;
                 }
             }

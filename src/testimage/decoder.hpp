@@ -40,7 +40,7 @@ class BandDecoder {
   private:
     bool startCode();
     template <bool Spare>
-    void decodeInsideRow(std::uint8_t*& out, std::uint8_t* rowEnd);
+    void decodeInsideBand(std::uint8_t*& out, std::uint8_t* limit);
 
     std::span<const std::uint8_t> data_;
     std::size_t pos_ = 0;          // next unread byte

@@ -20,6 +20,9 @@ struct Tables {
     // registers swap places (low: into the first register, high: into the second).
     alignas(64) std::int64_t low[3][8];
     alignas(64) std::int64_t high[3][8];
+    // From four 16-byte pieces of scan lines in each of two registers (lines 8 g .. 8 g + 3,
+    // then 8 g + 4 .. 8 g + 7), tile t's register: byte 8 b + k is byte 8 t + b of line k.
+    alignas(64) std::uint8_t tileBytes[2][64];
 };
 
 constexpr Tables makeTables() {
@@ -34,6 +37,11 @@ constexpr Tables makeTables() {
             t.high[level][b] = (b & h) ? 8 + b : b + h;
         }
     }
+    for (unsigned tile = 0; tile < 2; ++tile)
+        for (unsigned b = 0; b < 8; ++b)
+            for (unsigned k = 0; k < 8; ++k)
+                t.tileBytes[tile][8 * b + k] =
+                    static_cast<std::uint8_t>((k < 4 ? 16 * k : 64 + 16 * (k - 4)) + 8 * tile + b);
     return t;
 }
 
@@ -45,6 +53,30 @@ Q70_AVX512 inline __m512i permuteBytes(__m512i index, __m512i v) {
     return _mm512_maskz_permutexvar_epi8(~__mmask64{0}, index, v);
 }
 
+// Four 16-byte pieces at `stride` apart, in order.
+Q70_AVX512 inline __m512i loadFour(const std::uint8_t* p, std::size_t stride) {
+    auto piece = [&](std::size_t i) {
+        return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i * stride));
+    };
+    const __m256i a = _mm256_set_m128i(piece(1), piece(0));
+    const __m256i b = _mm256_set_m128i(piece(3), piece(2));
+    return _mm512_inserti64x4(_mm512_castsi256_si512(a), b, 1);
+}
+
+// The reverse: qword i to p + i * stride.
+Q70_AVX512 inline void storeEight(std::uint8_t* p, std::size_t stride, __m512i v) {
+    auto two = [&](std::size_t i, __m128i x) {
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(p + i * stride), x);
+        _mm_storeh_pd(reinterpret_cast<double*>(p + (i + 1) * stride), _mm_castsi128_pd(x));
+    };
+    const __m256i a = _mm512_castsi512_si256(v);
+    const __m256i b = _mm512_extracti64x4_epi64(v, 1);
+    two(0, _mm256_castsi256_si128(a));
+    two(2, _mm256_extracti128_si256(a, 1));
+    two(4, _mm256_castsi256_si128(b));
+    two(6, _mm256_extracti128_si256(b, 1));
+}
+
 template <unsigned Level>
 Q70_AVX512 inline void swapQwords(__m512i& x, __m512i& y) {
     const __m512i a = _mm512_permutex2var_epi64(x, _mm512_load_si512(kTables.low[Level]), y);
@@ -52,32 +84,18 @@ Q70_AVX512 inline void swapQwords(__m512i& x, __m512i& y) {
     x = a;
 }
 
-}  // namespace
-
-Q70_AVX512 void rotateBlockAvx512(const std::uint8_t* lines, std::size_t lineBytes,
-                                  std::uint8_t* bits, std::size_t stride) {
-    const auto L = static_cast<long long>(lineBytes);
-    const __m512i lineIndex = _mm512_set_epi64(7 * L, 6 * L, 5 * L, 4 * L, 3 * L, 2 * L, L, 0);
+// One 64 x 64 tile from its eight 8 x 8 bit block registers: z[g], qword b, byte k holds
+// byte b of scan line 8 g + k.
+Q70_AVX512 inline void rotateTile(__m512i z[8], std::uint8_t* bits, std::size_t stride) {
     const __m512i transposeIdx = _mm512_load_si512(kTables.byteTranspose);
-
-    // z[g], qword k, byte b: byte b of scan line 8 g + k.
-    __m512i z[8];
-    __m512i any = _mm512_setzero_si512();
-    for (unsigned g = 0; g < 8; ++g) {
-        z[g] = _mm512_mask_i64gather_epi64(_mm512_setzero_si512(), 0xFF, lineIndex,
-                                           lines + 8 * g * lineBytes, 1);
-        any = _mm512_or_si512(any, z[g]);
-    }
-    const auto S = static_cast<long long>(stride);
-    const __m512i rowIndex = _mm512_set_epi64(7 * S, 6 * S, 5 * S, 4 * S, 3 * S, 2 * S, S, 0);
+    __m512i any = z[0];
+    for (unsigned g = 1; g < 8; ++g) any = _mm512_or_si512(any, z[g]);
     if (_mm512_test_epi64_mask(any, any) == 0) {
         // Scans are mostly white: so is the bitmap here.
         for (unsigned b = 0; b < 8; ++b)
-            _mm512_i64scatter_epi64(bits + 8 * b * stride, rowIndex, _mm512_setzero_si512(), 1);
+            storeEight(bits + 8 * b * stride, stride, _mm512_setzero_si512());
         return;
     }
-    // z[g], qword b, byte k.
-    for (unsigned g = 0; g < 8; ++g) z[g] = permuteBytes(transposeIdx, z[g]);
     // z[b], qword g, byte k: the 8 x 8 bit block of lines 8 g .. 8 g + 7, dots 8 b .. 8 b + 7.
     for (unsigned g = 0; g < 8; g += 2) swapQwords<0>(z[g], z[g + 1]);
     swapQwords<1>(z[0], z[2]);
@@ -90,8 +108,26 @@ Q70_AVX512 void rotateBlockAvx512(const std::uint8_t* lines, std::size_t lineByt
     const __m512i flip = _mm512_set1_epi64(0x0102040810204080ll);
     for (unsigned b = 0; b < 8; ++b) {
         const __m512i t = _mm512_gf2p8affine_epi64_epi8(flip, z[b], 0);
-        _mm512_i64scatter_epi64(bits + 8 * b * stride, rowIndex, permuteBytes(transposeIdx, t), 1);
+        storeEight(bits + 8 * b * stride, stride, permuteBytes(transposeIdx, t));
     }
+}
+
+}  // namespace
+
+Q70_AVX512 void rotateBlockAvx512(const std::uint8_t* lines, std::size_t lineBytes,
+                                  std::uint8_t* bits, std::size_t stride) {
+    const __m512i first = _mm512_load_si512(kTables.tileBytes[0]);
+    const __m512i second = _mm512_load_si512(kTables.tileBytes[1]);
+    __m512i z0[8], z1[8];
+    for (unsigned g = 0; g < 8; ++g) {
+        const std::uint8_t* p = lines + 8 * g * lineBytes;
+        const __m512i a = loadFour(p, lineBytes);
+        const __m512i b = loadFour(p + 4 * lineBytes, lineBytes);
+        z0[g] = _mm512_permutex2var_epi8(a, first, b);
+        z1[g] = _mm512_permutex2var_epi8(a, second, b);
+    }
+    rotateTile(z0, bits, stride);
+    rotateTile(z1, bits + 64 * stride, stride);
 }
 
 }  // namespace q70::testimage::kernels

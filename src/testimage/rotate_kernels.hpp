@@ -17,9 +17,9 @@ inline constexpr unsigned kAvx2Dots = 256;
 void rotateBlockAvx2(const std::uint8_t* lines, std::size_t lineBytes, std::uint8_t* bits,
                      std::size_t stride);
 
-// 64 scan lines by 64 dots into 64 bitmap rows of 8 bytes: byte permutes bring each 8 x 8
-// bit block into one word, which one affine step transposes.
-inline constexpr unsigned kAvx512Dots = 64;
+// 64 scan lines by 128 dots into 128 bitmap rows of 8 bytes: byte permutes bring each
+// 8 x 8 bit block into one word, which one affine step transposes.
+inline constexpr unsigned kAvx512Dots = 128;
 void rotateBlockAvx512(const std::uint8_t* lines, std::size_t lineBytes, std::uint8_t* bits,
                        std::size_t stride);
 #endif
