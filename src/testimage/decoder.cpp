@@ -412,16 +412,18 @@ void rotateLinesScalar(const std::uint8_t* lines, std::uint32_t rows, std::size_
 
 #ifdef Q70_ROTATE_X86
 using BlockKernel = void (*)(const std::uint8_t*, std::size_t, std::uint8_t*, std::size_t);
+constexpr unsigned kMaxBlockLines = 128;
 constexpr unsigned kMaxBlockDots = 256;
 
-// Blocks of 64 scan lines by `blockDots` dots through a vector kernel. A block cut by the
-// edge of the image goes through a padded copy: missing scan lines read as white, and only
-// the rows and columns that exist are written back.
-void rotateBlocks(BlockKernel block, unsigned blockDots, const std::uint8_t* lines,
-                  std::uint32_t rows, std::size_t lineBytes, std::uint32_t dots, std::uint8_t* bits,
-                  std::size_t stride) {
+// Blocks of `blockLines` scan lines by `blockDots` dots through a vector kernel. A block cut
+// by the edge of the image goes through a padded copy: missing scan lines read as white, and
+// only the rows and columns that exist are written back.
+void rotateBlocks(BlockKernel block, unsigned blockLines, unsigned blockDots,
+                  const std::uint8_t* lines, std::uint32_t rows, std::size_t lineBytes,
+                  std::uint32_t dots, std::uint8_t* bits, std::size_t stride) {
     const std::uint64_t usableDots = std::min<std::uint64_t>(dots, std::uint64_t{lineBytes} * 8);
     const std::size_t blockBytes = blockDots / 8;
+    const std::size_t blockRowBytes = blockLines / 8;
     // Groups of about 512 x 512, so that the cache lines read and written are used whole.
     constexpr std::uint32_t kGroup = 8 * 64;
     const std::uint64_t yStep = std::max<std::uint64_t>(kGroup, blockDots);
@@ -430,26 +432,26 @@ void rotateBlocks(BlockKernel block, unsigned blockDots, const std::uint8_t* lin
         for (std::uint64_t y1 = 0; y1 < usableDots; y1 += yStep) {
             const std::uint64_t yEnd = std::min<std::uint64_t>(usableDots, y1 + yStep);
             for (std::uint64_t y0 = y1; y0 < yEnd; y0 += blockDots) {
-                for (std::uint32_t r0 = r1; r0 < rEnd; r0 += 64) {
-                    const std::size_t rowsHere = std::min<std::uint32_t>(64, rows - r0);
+                for (std::uint32_t r0 = r1; r0 < rEnd; r0 += blockLines) {
+                    const std::size_t rowsHere = std::min<std::uint32_t>(blockLines, rows - r0);
                     const auto dotsHere = static_cast<std::size_t>(
                         std::min<std::uint64_t>(blockDots, usableDots - y0));
                     const std::uint8_t* src =
                         lines + static_cast<std::size_t>(r0) * lineBytes + y0 / 8;
                     std::uint8_t* dst = bits + static_cast<std::size_t>(y0) * stride + r0 / 8;
-                    if (rowsHere == 64 && dotsHere == blockDots) {
+                    if (rowsHere == blockLines && dotsHere == blockDots) {
                         block(src, lineBytes, dst, stride);
                         continue;
                     }
-                    alignas(64) std::uint8_t in[64 * kMaxBlockDots / 8] = {};
-                    alignas(64) std::uint8_t out[kMaxBlockDots * 8];
+                    alignas(64) std::uint8_t in[kMaxBlockLines * kMaxBlockDots / 8] = {};
+                    alignas(64) std::uint8_t out[kMaxBlockDots * kMaxBlockLines / 8];
                     const std::size_t inBytes = (dotsHere + 7) / 8;
                     for (std::size_t i = 0; i < rowsHere; ++i)
                         std::memcpy(in + i * blockBytes, src + i * lineBytes, inBytes);
-                    block(in, blockBytes, out, 8);
+                    block(in, blockBytes, out, blockRowBytes);
                     const std::size_t outBytes = (rowsHere + 7) / 8;
                     for (std::size_t j = 0; j < dotsHere; ++j)
-                        std::memcpy(dst + j * stride, out + j * 8, outBytes);
+                        std::memcpy(dst + j * stride, out + j * blockRowBytes, outBytes);
                 }
             }
         }
@@ -500,13 +502,13 @@ void rotateLinesWith(RotateKernel kernel, const std::uint8_t* lines, std::uint32
 #ifdef Q70_ROTATE_X86
     if (rotateKernelAvailable(kernel)) {
         if (kernel == RotateKernel::Avx512) {
-            rotateBlocks(kernels::rotateBlockAvx512, kernels::kAvx512Dots, lines, rows, lineBytes,
-                         dots, bits, stride);
+            rotateBlocks(kernels::rotateBlockAvx512, kernels::kAvx512Lines, kernels::kAvx512Dots,
+                         lines, rows, lineBytes, dots, bits, stride);
             return;
         }
         if (kernel == RotateKernel::Avx2) {
-            rotateBlocks(kernels::rotateBlockAvx2, kernels::kAvx2Dots, lines, rows, lineBytes, dots,
-                         bits, stride);
+            rotateBlocks(kernels::rotateBlockAvx2, kernels::kAvx2Lines, kernels::kAvx2Dots, lines,
+                         rows, lineBytes, dots, bits, stride);
             return;
         }
     }

@@ -2,6 +2,12 @@
 
 #ifdef Q70_ROTATE_X86
 
+// GCC's intrinsics start many operations from an "undefined" register, which its own flow
+// analysis then reports as a read of an uninitialised value.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 #include <immintrin.h>
 
 #include <cstdint>
@@ -47,12 +53,6 @@ constexpr Tables makeTables() {
 
 alignas(64) constexpr Tables kTables = makeTables();
 
-// The masked forms: the plain ones start from an undefined register, which GCC takes for
-// a read of an uninitialised value.
-Q70_AVX512 inline __m512i permuteBytes(__m512i index, __m512i v) {
-    return _mm512_maskz_permutexvar_epi8(~__mmask64{0}, index, v);
-}
-
 // Four 16-byte pieces at `stride` apart, in order.
 Q70_AVX512 inline __m512i loadFour(const std::uint8_t* p, std::size_t stride) {
     auto piece = [&](std::size_t i) {
@@ -63,18 +63,24 @@ Q70_AVX512 inline __m512i loadFour(const std::uint8_t* p, std::size_t stride) {
     return _mm512_inserti64x4(_mm512_castsi256_si512(a), b, 1);
 }
 
-// The reverse: qword i to p + i * stride.
-Q70_AVX512 inline void storeEight(std::uint8_t* p, std::size_t stride, __m512i v) {
-    auto two = [&](std::size_t i, __m128i x) {
-        _mm_storel_epi64(reinterpret_cast<__m128i*>(p + i * stride), x);
-        _mm_storeh_pd(reinterpret_cast<double*>(p + (i + 1) * stride), _mm_castsi128_pd(x));
+// Rows 2 j (from lo) and 2 j + 1 (from hi) of a pair of tiles side by side: 128-bit lane j
+// of each holds one 16-byte row.
+Q70_AVX512 inline void storeRowPairs(std::uint8_t* p, std::size_t stride, __m512i lo, __m512i hi) {
+    auto row = [&](std::size_t i, __m128i x) {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(p + i * stride), x);
     };
-    const __m256i a = _mm512_castsi512_si256(v);
-    const __m256i b = _mm512_extracti64x4_epi64(v, 1);
-    two(0, _mm256_castsi256_si128(a));
-    two(2, _mm256_extracti128_si256(a, 1));
-    two(4, _mm256_castsi256_si128(b));
-    two(6, _mm256_extracti128_si256(b, 1));
+    row(0, _mm512_castsi512_si128(lo));
+    row(1, _mm512_castsi512_si128(hi));
+    row(2, _mm512_extracti32x4_epi32(lo, 1));
+    row(3, _mm512_extracti32x4_epi32(hi, 1));
+    row(4, _mm512_extracti32x4_epi32(lo, 2));
+    row(5, _mm512_extracti32x4_epi32(hi, 2));
+    row(6, _mm512_extracti32x4_epi32(lo, 3));
+    row(7, _mm512_extracti32x4_epi32(hi, 3));
+}
+
+Q70_AVX512 inline __m512i permuteBytes(__m512i index, __m512i v) {
+    return _mm512_permutexvar_epi8(index, v);
 }
 
 template <unsigned Level>
@@ -84,18 +90,9 @@ Q70_AVX512 inline void swapQwords(__m512i& x, __m512i& y) {
     x = a;
 }
 
-// One 64 x 64 tile from its eight 8 x 8 bit block registers: z[g], qword b, byte k holds
-// byte b of scan line 8 g + k.
-Q70_AVX512 inline void rotateTile(__m512i z[8], std::uint8_t* bits, std::size_t stride) {
-    const __m512i transposeIdx = _mm512_load_si512(kTables.byteTranspose);
-    __m512i any = z[0];
-    for (unsigned g = 1; g < 8; ++g) any = _mm512_or_si512(any, z[g]);
-    if (_mm512_test_epi64_mask(any, any) == 0) {
-        // Scans are mostly white: so is the bitmap here.
-        for (unsigned b = 0; b < 8; ++b)
-            storeEight(bits + 8 * b * stride, stride, _mm512_setzero_si512());
-        return;
-    }
+// One 64 x 64 tile. In: z[g], qword b, byte k holds byte b of scan line 8 g + k. Out:
+// z[b], qword d is bitmap row 8 b + d.
+Q70_AVX512 inline void transposeTile(__m512i z[8]) {
     // z[b], qword g, byte k: the 8 x 8 bit block of lines 8 g .. 8 g + 7, dots 8 b .. 8 b + 7.
     for (unsigned g = 0; g < 8; g += 2) swapQwords<0>(z[g], z[g + 1]);
     swapQwords<1>(z[0], z[2]);
@@ -106,10 +103,15 @@ Q70_AVX512 inline void rotateTile(__m512i z[8], std::uint8_t* bits, std::size_t 
     // Transposed with dot 0 and line 0 in the high bits: byte d of qword g holds dot 8 b + d
     // of lines 8 g .. 8 g + 7. One more byte transpose makes qword d bitmap row 8 b + d.
     const __m512i flip = _mm512_set1_epi64(0x0102040810204080ll);
-    for (unsigned b = 0; b < 8; ++b) {
-        const __m512i t = _mm512_gf2p8affine_epi64_epi8(flip, z[b], 0);
-        storeEight(bits + 8 * b * stride, stride, permuteBytes(transposeIdx, t));
-    }
+    const __m512i transposeIdx = _mm512_load_si512(kTables.byteTranspose);
+    for (unsigned b = 0; b < 8; ++b)
+        z[b] = permuteBytes(transposeIdx, _mm512_gf2p8affine_epi64_epi8(flip, z[b], 0));
+}
+
+Q70_AVX512 inline bool white(const __m512i z[8]) {
+    __m512i any = z[0];
+    for (unsigned g = 1; g < 8; ++g) any = _mm512_or_si512(any, z[g]);
+    return _mm512_test_epi64_mask(any, any) == 0;
 }
 
 }  // namespace
@@ -118,16 +120,36 @@ Q70_AVX512 void rotateBlockAvx512(const std::uint8_t* lines, std::size_t lineByt
                                   std::uint8_t* bits, std::size_t stride) {
     const __m512i first = _mm512_load_si512(kTables.tileBytes[0]);
     const __m512i second = _mm512_load_si512(kTables.tileBytes[1]);
-    __m512i z0[8], z1[8];
-    for (unsigned g = 0; g < 8; ++g) {
-        const std::uint8_t* p = lines + 8 * g * lineBytes;
-        const __m512i a = loadFour(p, lineBytes);
-        const __m512i b = loadFour(p + 4 * lineBytes, lineBytes);
-        z0[g] = _mm512_permutex2var_epi8(a, first, b);
-        z1[g] = _mm512_permutex2var_epi8(a, second, b);
+    // z[half][tile][g]: the tiles of scan lines 64 half .. 64 half + 63, dots 64 tile ..
+    // 64 tile + 63.
+    __m512i z[2][2][8];
+    for (unsigned half = 0; half < 2; ++half) {
+        for (unsigned g = 0; g < 8; ++g) {
+            const std::uint8_t* p = lines + (64 * half + 8 * g) * lineBytes;
+            const __m512i a = loadFour(p, lineBytes);
+            const __m512i b = loadFour(p + 4 * lineBytes, lineBytes);
+            z[half][0][g] = _mm512_permutex2var_epi8(a, first, b);
+            z[half][1][g] = _mm512_permutex2var_epi8(a, second, b);
+        }
     }
-    rotateTile(z0, bits, stride);
-    rotateTile(z1, bits + 64 * stride, stride);
+    for (unsigned tile = 0; tile < 2; ++tile) {
+        std::uint8_t* out = bits + 64 * tile * stride;
+        if (white(z[0][tile]) && white(z[1][tile])) {
+            // Scans are mostly white: so is the bitmap here.
+            const __m512i zero = _mm512_setzero_si512();
+            for (unsigned b = 0; b < 8; ++b)
+                storeRowPairs(out + 8 * b * stride, stride, zero, zero);
+            continue;
+        }
+        transposeTile(z[0][tile]);
+        transposeTile(z[1][tile]);
+        // Each bitmap row: 8 bytes of the first 64 scan lines, then 8 of the next 64.
+        for (unsigned b = 0; b < 8; ++b) {
+            const __m512i lo = _mm512_unpacklo_epi64(z[0][tile][b], z[1][tile][b]);
+            const __m512i hi = _mm512_unpackhi_epi64(z[0][tile][b], z[1][tile][b]);
+            storeRowPairs(out + 8 * b * stride, stride, lo, hi);
+        }
+    }
 }
 
 }  // namespace q70::testimage::kernels
