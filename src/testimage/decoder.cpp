@@ -81,7 +81,10 @@ void BandDecoder::decodeInsideBand(std::uint8_t*& out, std::uint8_t* limit) {
             do {
                 const std::uint8_t value = p[1] & valueMask;
                 if constexpr (Spare) {
-                    std::memset(o, value, 33);
+                    // Short runs are the most common: one 16-byte fill, the same for the
+                    // whole train.
+                    std::memset(o, value, 16);
+                    if (reps > 16) std::memset(o + 16, value, 17);
                     // Without a trailing byte this lands on the next output byte, which is
                     // written again later.
                     o[reps] = p[size - 1];
