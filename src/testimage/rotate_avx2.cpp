@@ -62,9 +62,9 @@ Q70_AVX2 inline void storeRow(std::uint8_t* bits, std::size_t stride, unsigned j
     const __m128i hi = _mm256_extracti128_si256(v, 1);
     std::uint8_t* row = bits + j * stride;
     _mm_storel_epi64(reinterpret_cast<__m128i*>(row), lo);
-    _mm_storeh_pd(reinterpret_cast<double*>(row + 64 * stride), _mm_castsi128_pd(lo));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(row + 64 * stride), _mm_unpackhi_epi64(lo, lo));
     _mm_storel_epi64(reinterpret_cast<__m128i*>(row + 128 * stride), hi);
-    _mm_storeh_pd(reinterpret_cast<double*>(row + 192 * stride), _mm_castsi128_pd(hi));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(row + 192 * stride), _mm_unpackhi_epi64(hi, hi));
 }
 
 }  // namespace
