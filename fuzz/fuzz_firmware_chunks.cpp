@@ -2,7 +2,8 @@
 // the chunk store and its request the 1024-byte packet, holds whole lines each ended by one
 // line feed, the transfer reaches the end in a bounded number of chunks, and the chunks
 // together are the file's text (CR LF read as LF, a last line without a line end given
-// one). A file with a line that no chunk can hold is refused before anything is sent.
+// one). A file with a line that no chunk can hold, or with a 0 byte (which would cut its
+// request short), is refused before anything is sent.
 
 #include <algorithm>
 #include <cstdint>
@@ -50,6 +51,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     firmware::FirmwareTransfer transfer;
     transfer.filePath = path;
     const firmware::OpenResult opened = transfer.open();
+    if (text.find('\0') != std::string_view::npos) {
+        FUZZ_CHECK(opened == firmware::OpenResult::ZeroByte);
+        return 0;
+    }
     if (lineTooLong) {
         FUZZ_CHECK(opened == firmware::OpenResult::LineTooLong);
         return 0;

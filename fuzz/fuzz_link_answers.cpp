@@ -237,6 +237,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         texts.utf8(config::TextKey::MsgUSBOpenError),
         texts.utf8(config::TextKey::MsgReceivePktError),
         texts.utf8(config::TextKey::MsgReceiveBadPkt),
+        // How a write or an update ended.
+        texts.utf8(config::TextKey::MsgSetWOK),
+        texts.utf8(config::TextKey::MsgSetWNG),
+        texts.utf8(config::TextKey::MsgFirmUpOK),
+        texts.utf8(config::TextKey::MsgFirmUpNG),
     };
 
     int imagesSeen = 0;

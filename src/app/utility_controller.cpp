@@ -5,10 +5,26 @@
 #include <system_error>
 
 #include "app/control_ids.hpp"
+#include "app/window_placement.hpp"
 
 namespace q70::app {
 
 using config::TextKey;
+namespace code = link::code;
+
+namespace {
+
+// Room the six writes of Apply take in the ring.
+std::size_t settingWriteBatchBytes() {
+    return link::kSettingWriteOrder.size() * link::encodeWithByte(code::Paper, 0).size +
+           link::encodeSetDateTime({}).size;
+}
+
+bool isSettingWrite(std::uint8_t c) {
+    return link::isSettingCode(c) || c == code::SetDateTime;
+}
+
+}  // namespace
 
 UtilityController::UtilityController(WindowView& view, link::DeviceTransport& transport,
                                      link::TimerService& timers, const link::Clock& clock,
@@ -16,6 +32,7 @@ UtilityController::UtilityController(WindowView& view, link::DeviceTransport& tr
                                      ControllerOptions options)
     : view_(view),
       timers_(timers),
+      clock_(clock),
       texts_(texts),
       image_(image),
       paths_(config::Paths::fromProgramFolder(options.programFolder)),
@@ -83,7 +100,12 @@ void UtilityController::applyCaptions() {
         view_.setText(i.radioIds[1], ui(i.radioKeys[1]));
     }
     resetDeviceState();
+    // The progress line of an update that has ended stays readable in the new language.
+    if (progressShown_ >= 0) showProgress(progressShown_);
     view_.setFocus(id::Cancel);
+    // Cancel is still disabled here; the focus goes to it once it is enabled.
+    panel_.focusCancelOnceEnabled();
+    updateLanguageMenu();
     view_.repaint();
 }
 
@@ -119,12 +141,15 @@ void UtilityController::toggleMaintenancePanel() {
     Rect r = view_.windowRect();
     const bool show = !maintenanceShown_;
     r.bottom += show ? kMaintenanceStepPx : -kMaintenanceStepPx;
+    // The grown window may reach below the screen: move it up so the buttons stay on it.
+    if (show) r = keepInside(r, view_.availableArea());
     view_.moveWindow(r);
     maintenanceShown_ = show;
     showMaintenancePanel(show);
 }
 
 void UtilityController::onTimer(int timerId) {
+    if (timerId == link::kPumpTimer) retryFirmwareStep();
     connection_.onTimer(timerId);
 }
 
@@ -183,6 +208,9 @@ void UtilityController::shutdown() {
 }
 
 void UtilityController::switchLanguage(config::Language language) {
+    // A switch resets the device state and restarts the link, which would cut an update
+    // off in the middle of the board's flash; the menu is disabled meanwhile.
+    if (firmwareUpdating_) return;
     connection_.suspend();
     currentLanguage_ = config::switchLanguageFiles(paths_, language);
     reload();
@@ -199,12 +227,41 @@ void UtilityController::reload() {
 
 void UtilityController::writeSettings(bool closeAfterWrite) {
     timers_.stopTimer(link::kPumpTimer);
+    link::TransferEngine& engine = connection_.engine();
+    if (engine.freeBytes() < settingWriteBatchBytes()) {
+        // All six or none: a batch cut short would leave the board half written.
+        view_.showMessage(ui(TextKey::MsgSetWNG));
+        if (observer_ != nullptr) observer_->onSettingsWriteEnded(false);
+        timers_.startTimer(link::kPumpTimer, link::kFastPeriodMs);
+        return;
+    }
     model_.closeAfterWrite = closeAfterWrite;
-    for (const std::uint8_t c : link::kSettingWriteOrder) connection_.engine().enqueueRequest(c, 1);
-    connection_.engine().enqueueRequest(link::code::SetDateTime, 1);
+    writingSettings_ = true;
+    writeRefused_ = false;
+    for (const std::uint8_t c : link::kSettingWriteOrder) engine.enqueueRequest(c, 1);
+    engine.enqueueRequest(code::SetDateTime, 1);
     timers_.startTimer(link::kPumpTimer, link::kFastPeriodMs);
     model_.dirty = false;
     panel_.setPanelEnabled(false);
+}
+
+void UtilityController::endSettingsWrite(bool succeeded) {
+    writingSettings_ = false;
+    if (succeeded) {
+        // After OK the window has closed, which says it all.
+        if (!model_.closeAfterWrite) view_.showMessage(ui(TextKey::MsgSetWOK));
+    } else {
+        model_.closeAfterWrite = false;
+        view_.showMessage(ui(TextKey::MsgSetWNG));
+        // Show what the board really holds; after a link failure the restart reads it.
+        if (!connection_.linkDown()) {
+            for (const std::uint8_t c : link::kSettingWriteOrder) {
+                connection_.engine().enqueueRequest(c, 0);
+            }
+            timers_.startTimer(link::kPumpTimer, link::kFastPeriodMs);
+        }
+    }
+    if (observer_ != nullptr) observer_->onSettingsWriteEnded(succeeded);
 }
 
 std::uint8_t UtilityController::settingValueForWrite(std::uint8_t settingCode) {
@@ -242,16 +299,26 @@ void UtilityController::startFirmwareUpdate() {
     view_.setEnabled(id::FirmwarePath, false);
     const firmware::OpenResult opened = firmware_.open();
     if (opened != firmware::OpenResult::Ok) {
-        const std::string message = opened == firmware::OpenResult::LineTooLong
+        using firmware::OpenResult;
+        const bool notSRecords = opened == OpenResult::LineTooLong ||
+                                 opened == OpenResult::ZeroByte || opened == OpenResult::TooLarge;
+        const std::string message = notSRecords
                                         ? ui(TextKey::MsgBadSTypeFile)
                                         : ui(TextKey::MsgFileOpenError) + firmware_.filePath;
         view_.showMessage(message);
         timers_.startTimer(link::kPumpTimer, link::kFastPeriodMs);
         return;
     }
+    if (!connection_.engine().enqueueRequest(code::FirmwareData, 1)) {
+        firmware_.close();
+        view_.showMessage(ui(TextKey::MsgFirmUpNG));
+        timers_.startTimer(link::kPumpTimer, link::kFastPeriodMs);
+        return;
+    }
     firmwareUpdating_ = true;
+    firmwareStepWaiting_ = false;
     panel_.setPanelEnabled(false);
-    connection_.engine().enqueueRequest(link::code::FirmwareData, 1);
+    updateLanguageMenu();
     showProgressArea(true);
     showProgress(0);
     timers_.startTimer(link::kPumpTimer, link::kFastPeriodMs);
@@ -259,6 +326,7 @@ void UtilityController::startFirmwareUpdate() {
 }
 
 void UtilityController::showProgressArea(bool show) {
+    progressShown_ = -1;
     view_.setVisible(id::ProgressFrame, show);
     view_.setVisible(id::Progress, show);
     view_.setVisible(id::ProgressText, show);
@@ -269,22 +337,69 @@ void UtilityController::showProgressArea(bool show) {
 }
 
 void UtilityController::showProgress(int percent) {
+    progressShown_ = percent;
     view_.setProgress(percent);
     view_.setText(id::ProgressText, firmware::progressText(ui(TextKey::MsgUpgradeInProgress),
                                                            percent, ui(TextKey::MsgComplete)));
 }
 
 void UtilityController::firmwareStep(std::uint64_t length) {
-    showProgress(firmware::progressPercent(firmware_.position(), length));
-    connection_.engine().enqueueRequest(link::code::FirmwareData, 0);
     timers_.startTimer(link::kPumpTimer, link::kFastPeriodMs);
+    if (!connection_.engine().enqueueRequest(code::FirmwareData, 0)) {
+        // The ring is too full for the chunk: try again on the next ticks.
+        if (!firmwareStepWaiting_) firmwareStepWaitingSinceMs_ = clock_.nowMs();
+        firmwareStepWaiting_ = true;
+        firmwareStepLength_ = length;
+        return;
+    }
+    firmwareStepWaiting_ = false;
+    showProgress(firmware::progressPercent(firmware_.position(), length));
     firmware_.readNextChunk();
 }
 
+void UtilityController::retryFirmwareStep() {
+    if (!firmwareStepWaiting_ || !firmwareUpdating_) return;
+    const auto waited = clock_.nowMs() - firmwareStepWaitingSinceMs_;
+    if (waited > static_cast<std::uint64_t>(connection_.engine().options().answerTimeoutMs)) {
+        endFirmwareUpdate(false);
+        return;
+    }
+    firmwareStep(firmwareStepLength_);
+}
+
 void UtilityController::onFirmwareContinue() {
-    // Nothing to continue without an open file (a stray answer from the board).
-    if (!firmware_.isOpen()) return;
+    // Nothing to continue without an update running (a stray answer from the board).
+    if (!firmwareUpdating_ || !firmware_.isOpen()) return;
+    // Asked for more after the end of the file: the board did not take the file.
+    if (lastChunkQueued_) {
+        endFirmwareUpdate(false);
+        return;
+    }
     firmwareStep(firmware_.currentFileLength());
+}
+
+void UtilityController::endFirmwareUpdate(bool succeeded) {
+    firmwareUpdating_ = false;
+    lastChunkQueued_ = false;
+    firmwareStepWaiting_ = false;
+    firmware_.close();
+    // A failed update leaves no progress line that still says "in progress".
+    if (!succeeded) showProgressArea(false);
+    updateLanguageMenu();
+    // Update can be pressed again; the rest of the panel follows the board's next status.
+    panel_.setPanelEnabled(false);
+    view_.showMessage(ui(succeeded ? TextKey::MsgFirmUpOK : TextKey::MsgFirmUpNG));
+    // The board may run new firmware now: read it all again, and the poll goes on. After a
+    // link failure the restart does the same.
+    if (!connection_.linkDown()) {
+        if (!connection_.queueStartSequence()) connection_.resumePoll();
+        timers_.startTimer(link::kPumpTimer, link::kFastPeriodMs);
+    }
+    if (observer_ != nullptr) observer_->onFirmwareUpdateEnded(succeeded);
+}
+
+void UtilityController::updateLanguageMenu() {
+    view_.setLanguageMenuEnabled(!firmwareUpdating_);
 }
 
 std::span<const std::uint8_t> UtilityController::firmwarePath() {
@@ -308,10 +423,12 @@ void UtilityController::showMessage(link::LinkMessage message) {
             view_.showMessage(ui(TextKey::MsgUSBOpenError));
             break;
         case link::LinkMessage::ReceivePktError:
-            view_.showMessage(ui(TextKey::MsgReceivePktError));
-            break;
         case link::LinkMessage::ReceiveBadPkt:
-            view_.showMessage(ui(TextKey::MsgReceiveBadPkt));
+            if (linkFailureShown_) break;
+            linkFailureShown_ = true;
+            view_.showMessage(ui(message == link::LinkMessage::ReceivePktError
+                                     ? TextKey::MsgReceivePktError
+                                     : TextKey::MsgReceiveBadPkt));
             break;
     }
 }
@@ -329,9 +446,13 @@ void UtilityController::onAcknowledgement(std::uint8_t lastCommand) {
             timers_.stopTimer(link::kPumpTimer);
             view_.endDialog(id::ResultWritten);
         }
-    } else if (lastCommand == link::code::FirmwareData) {
+    } else if (lastCommand == code::FirmwareData && firmwareUpdating_) {
         timers_.stopTimer(link::kPumpTimer);
-        if (!lastChunkQueued_ && firmware_.isOpen()) firmwareStep(firmware_.fileLength());
+        if (lastChunkQueued_) {
+            endFirmwareUpdate(true);
+        } else if (firmware_.isOpen()) {
+            firmwareStep(firmware_.fileLength());
+        }
     }
 }
 
@@ -349,6 +470,7 @@ void UtilityController::onFirmwareVersion(const std::string& version) {
 }
 
 void UtilityController::onDeviceState(std::uint8_t deviceState) {
+    linkFailureShown_ = false;
     panel_.onDeviceState(deviceState);
 }
 
@@ -356,8 +478,18 @@ void UtilityController::onFirmwareLinkLost() {
     showProgressArea(false);
 }
 
-void UtilityController::onExchangeFailed(bool deviceOpen) {
-    if (!deviceOpen) panel_.setPanelEnabled(false);
+void UtilityController::onExchangeFailed(bool /*deviceOpen*/) {
+    // Whatever the board holds now is unknown until the link has started again.
+    panel_.setPanelEnabled(false);
+    if (writingSettings_) endSettingsWrite(false);
+    if (firmwareUpdating_) endFirmwareUpdate(false);
+}
+
+void UtilityController::onLinkRestarted() {
+    // The restart cleared the ring: nothing of an update or a write is left to answer.
+    if (writingSettings_) endSettingsWrite(false);
+    if (firmwareUpdating_) endFirmwareUpdate(false);
+    panel_.setPanelEnabled(false);
 }
 
 void UtilityController::onQueueDrainedRefresh() {
@@ -368,6 +500,20 @@ void UtilityController::onQueueDrainedRefresh() {
 
 void UtilityController::onAnswerDispatched(std::uint8_t lastCommand, std::uint8_t answerCode,
                                            bool matched) {
+    if (writingSettings_ && isSettingWrite(lastCommand)) {
+        if (answerCode != code::Acknowledge || !matched) {
+            // Refused: OK must not close the window on it.
+            writeRefused_ = true;
+            model_.closeAfterWrite = false;
+        }
+        if (lastCommand == code::SetDateTime) endSettingsWrite(!writeRefused_);
+    }
+    // Anything but an acknowledgement or a request for more ends the update as refused.
+    if (firmwareUpdating_ && lastCommand == code::FirmwareData && matched &&
+        answerCode != code::Acknowledge && answerCode != code::FirmwareData &&
+        answerCode != code::Continue) {
+        endFirmwareUpdate(false);
+    }
     if (observer_ != nullptr) observer_->onAnswer(lastCommand, answerCode, matched);
 }
 
@@ -387,12 +533,20 @@ void UtilityController::onTestImageComplete(std::vector<std::uint8_t> data) {
 }
 
 bool UtilityController::onTestImageWindowClose() {
+    return onTestImageWindowClose(image_);
+}
+
+bool UtilityController::onTestImageWindowClose(const testimage::TestImage& shown) {
     switch (view_.askYesNoCancel(ui(TextKey::MsgSaveImage))) {
         case Choice::Yes: {
             const auto path = view_.chooseBitmapFile();
             if (!path) return false;
-            // A failed save is not reported; the window closes all the same.
-            image_.saveBitmapFile(*path);
+            if (!shown.hasBitmap()) return true;  // nothing to save
+            if (!shown.saveBitmapFile(*path)) {
+                // The window and its picture stay, so another place can be chosen.
+                view_.showMessage(ui(TextKey::MsgFileOpenError) + *path);
+                return false;
+            }
             return true;
         }
         case Choice::No:

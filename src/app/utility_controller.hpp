@@ -34,6 +34,9 @@ class ExchangeObserver {
     virtual void onAnswer(std::uint8_t lastCommand, std::uint8_t answerCode, bool matched) = 0;
     // A test image's data exactly as received, before the decoder rewrites it in place.
     virtual void onTestImageData(std::span<const std::uint8_t> /*data*/) {}
+    // How a firmware update and a write of the settings ended, as the window tells it.
+    virtual void onFirmwareUpdateEnded(bool /*succeeded*/) {}
+    virtual void onSettingsWriteEnded(bool /*succeeded*/) {}
 };
 
 struct ControllerOptions {
@@ -63,7 +66,9 @@ class UtilityController : public link::LinkListener, public link::RequestSource 
     void onDateTimeChanged(int pickerId);
     void onHelp();
     // The test-image window is being closed: asks whether to save; true when it may close.
+    // A window saves the picture it shows, which may be older than the controller's.
     bool onTestImageWindowClose();
+    bool onTestImageWindowClose(const testimage::TestImage& shown);
     // The window is being destroyed: log closed, timers stopped.
     void shutdown();
 
@@ -107,6 +112,7 @@ class UtilityController : public link::LinkListener, public link::RequestSource 
     bool isFirmwareUpdating() const override { return firmwareUpdating_; }
     void onFirmwareLinkLost() override;
     void onExchangeFailed(bool deviceOpen) override;
+    void onLinkRestarted() override;
     void onQueueDrainedRefresh() override;
     void onAnswerDispatched(std::uint8_t lastCommand, std::uint8_t answerCode,
                             bool matched) override;
@@ -124,10 +130,15 @@ class UtilityController : public link::LinkListener, public link::RequestSource 
     void switchLanguage(config::Language language);
     void reload();
     void firmwareStep(std::uint64_t length);
+    void retryFirmwareStep();
+    void endFirmwareUpdate(bool succeeded);
+    void endSettingsWrite(bool succeeded);
+    void updateLanguageMenu();
     std::string ui(config::TextKey key) const { return texts_.utf8(key); }
 
     WindowView& view_;
     link::TimerService& timers_;
+    const link::Clock& clock_;
     config::TextCatalogue& texts_;
     testimage::TestImage& image_;
     config::Paths paths_;
@@ -139,6 +150,18 @@ class UtilityController : public link::LinkListener, public link::RequestSource 
     bool lastChunkQueued_ = false;
     bool maintenanceShown_ = false;
     firmware::FirmwareTransfer firmware_;
+    // A data request the ring could not take yet, and since when it waits.
+    bool firmwareStepWaiting_ = false;
+    std::uint64_t firmwareStepWaitingSinceMs_ = 0;
+    std::uint64_t firmwareStepLength_ = 0;
+    // The last percentage shown, so that the progress line follows a language switch.
+    int progressShown_ = -1;
+    // The six writes of Apply or OK until the date and time are answered.
+    // A link failure was reported and no status has come since: a board that keeps
+    // failing after each restart is reported once, not every few seconds.
+    bool linkFailureShown_ = false;
+    bool writingSettings_ = false;
+    bool writeRefused_ = false;
     settings::SettingsPanel panel_;
     link::Connection connection_;
     ExchangeObserver* observer_ = nullptr;

@@ -54,6 +54,11 @@ class WindowView {
     virtual void moveControl(int id, int x, int y, int width, int height) = 0;
     virtual void repaint() = 0;
     virtual void endDialog(int result) = 0;
+    // The screen area windows may use (without panels and docks), in screen pixels; an
+    // empty rectangle when the view cannot tell.
+    virtual Rect availableArea() const { return {}; }
+    // The three entries of the language menu.
+    virtual void setLanguageMenuEnabled(bool /*enabled*/) {}
 
     // Dialogs. showMessage (exclamation icon, OK) is called from timer ticks: it must
     // not hold the caller (no nested loop that would stop the link).

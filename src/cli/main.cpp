@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <ctime>
+#include <exception>
 #include <filesystem>
 #include <iostream>
 #include <system_error>
@@ -42,5 +43,13 @@ int main(int argc, char** argv) {
            std::string& error) { return q70::platform::createTransport(address, clock, error); },
         localNow,
     };
-    return q70::cli::run(argc, argv, env);
+    // An exception would end in an abort, whose status a script cannot tell from others.
+    try {
+        return q70::cli::run(argc, argv, env);
+    } catch (const std::exception& e) {
+        std::cerr << "q70ctl: " << e.what() << '\n';
+    } catch (...) {
+        std::cerr << "q70ctl: unexpected failure\n";
+    }
+    return q70::cli::kExitFailed;
 }

@@ -66,7 +66,7 @@ Session::Session(Environment& env, std::unique_ptr<link::DeviceTransport> transp
       timeoutMs_(timeoutMs) {
     // The pickers show the time the window was created, as in the window.
     view_.setPickedDateTime(env_.localNow());
-    view_.onMessage = [this](const std::string&) { onMessage(); };
+    view_.onMessage = [this](const std::string& message) { onMessage(message); };
     transport_.onEvent = [this](LinkEvent e) { onLinkEvent(e); };
     controller_.setExchangeObserver(this);
 }
@@ -84,11 +84,24 @@ void Session::fail(int exitCode, const std::string& context) {
     if (!failure_) failure_ = exitCode;
 }
 
-void Session::onMessage() {
+void Session::onMessage(const std::string& message) {
     // Before the window starts the only message is the log file that cannot be opened,
-    // which costs q70ctl nothing; from then on every message is a failure.
+    // which costs q70ctl nothing; from then on every message but a success is a failure.
     if (phase_ == Phase::Before) return;
+    if (message == text(TextKey::MsgSetWOK) || message == text(TextKey::MsgFirmUpOK)) return;
     fail(phase_ == Phase::Opening ? kExitNoDevice : kExitFailed, "");
+}
+
+void Session::onFirmwareUpdateEnded(bool succeeded) {
+    updateToldByWindow_ = true;
+    updateDone_ = true;
+    if (!succeeded) fail(kExitFailed, "");
+}
+
+void Session::onSettingsWriteEnded(bool succeeded) {
+    writesToldByWindow_ = true;
+    writesDone_ = true;
+    if (!succeeded) fail(kExitFailed, "");
 }
 
 void Session::onLinkEvent(LinkEvent event) {
@@ -133,10 +146,9 @@ void Session::onAnswer(std::uint8_t lastCommand, std::uint8_t answerCode, bool m
             break;
         case Phase::Updating:
             if (lastCommand != code::FirmwareData) break;
-            if (answerCode == code::Acknowledge && transport_.lastFirmwareSubCode() == 2) {
-                updateDone_ = true;
-            } else if (answerCode != code::Acknowledge && answerCode != code::FirmwareData &&
-                       answerCode != code::Continue) {
+            // The window tells the outcome; this only says what the board answered.
+            if (answerCode != code::Acknowledge && answerCode != code::FirmwareData &&
+                answerCode != code::Continue) {
                 // The controller sends nothing more after such an answer.
                 fail(kExitFailed, "the board answered FirmwareData (22) with " +
                                       hexByte(answerCode) + "; the update stopped there");
@@ -305,7 +317,11 @@ int Session::set(const std::vector<SettingAssignment>& assignments,
         }
     }
     if (rc == kExitOk && failure_) rc = *failure_;
-    env_.err << text(rc == kExitOk ? TextKey::MsgSetWOK : TextKey::MsgSetWNG) << '\n' << std::flush;
+    // The window has told the outcome of a write it saw to the end; otherwise q70ctl does.
+    if (!writesToldByWindow_) {
+        env_.err << text(rc == kExitOk ? TextKey::MsgSetWOK : TextKey::MsgSetWNG) << '\n'
+                 << std::flush;
+    }
     return rc;
 }
 
@@ -321,8 +337,10 @@ int Session::update(const std::string& file) {
     int rc = failure_.value_or(kExitOk);
     if (rc == kExitOk) rc = runUntil([this] { return updateDone_; }, kNoDeadline);
     view_.finishProgress();
-    env_.err << text(rc == kExitOk ? TextKey::MsgFirmUpOK : TextKey::MsgFirmUpNG) << '\n'
-             << std::flush;
+    if (!updateToldByWindow_) {
+        env_.err << text(rc == kExitOk ? TextKey::MsgFirmUpOK : TextKey::MsgFirmUpNG) << '\n'
+                 << std::flush;
+    }
     return rc;
 }
 

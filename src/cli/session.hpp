@@ -68,8 +68,10 @@ class Session : private app::ExchangeObserver {
 
     void onAnswer(std::uint8_t lastCommand, std::uint8_t answerCode, bool matched) override;
     void onTestImageData(std::span<const std::uint8_t> data) override;
+    void onFirmwareUpdateEnded(bool succeeded) override;
+    void onSettingsWriteEnded(bool succeeded) override;
     void onLinkEvent(LinkEvent event);
-    void onMessage();
+    void onMessage(const std::string& message);
 
     // Records the first failure and says what failed; later ones only add their lines.
     void fail(int code, const std::string& context);
@@ -94,7 +96,9 @@ class Session : private app::ExchangeObserver {
     bool startDone_ = false;
     std::vector<std::pair<std::uint8_t, std::uint8_t>> writeAnswers_;  // request, answer
     bool writesDone_ = false;
+    bool writesToldByWindow_ = false;
     bool updateDone_ = false;
+    bool updateToldByWindow_ = false;
     std::vector<std::uint8_t> imageData_;
 };
 

@@ -1,6 +1,8 @@
 #include "firmware/firmware_transfer.hpp"
 
 #include <algorithm>
+#include <filesystem>
+#include <system_error>
 #include <vector>
 
 namespace q70::firmware {
@@ -13,6 +15,15 @@ OpenResult FirmwareTransfer::open() {
     fileLength_ = 0;
     if (filePath.size() > link::kChunkCapacity) return OpenResult::PathTooLong;
 
+    // Only a plain file: a folder opens but reads nothing, and a device or a FIFO may
+    // never end (or never let the open return).
+    std::error_code ec;
+    const std::filesystem::path path(filePath);
+    const auto status = std::filesystem::status(path, ec);
+    if (ec || !std::filesystem::is_regular_file(status)) return OpenResult::CannotOpen;
+    const std::uintmax_t size = std::filesystem::file_size(path, ec);
+    if (!ec && size > kMaxFirmwareFileBytes) return OpenResult::TooLarge;
+
     file_.open(filePath, std::ios::binary);
     if (!file_.is_open()) return OpenResult::CannotOpen;
 
@@ -22,11 +33,13 @@ OpenResult FirmwareTransfer::open() {
     std::size_t lineLength = 0;  // bytes of the current line, its line end not counted
     bool pendingCr = false;
     bool tooLong = false;
-    while (file_) {
+    bool zeroByte = false;
+    while (file_ && length <= kMaxFirmwareFileBytes) {
         file_.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
         const auto got = static_cast<std::size_t>(file_.gcount());
         for (std::size_t i = 0; i < got; ++i) {
             const char c = buffer[i];
+            if (c == '\0') zeroByte = true;
             if (c == '\n') {
                 lineLength = 0;
                 pendingCr = false;
@@ -42,14 +55,26 @@ OpenResult FirmwareTransfer::open() {
     }
     // A CR that ends the file is no line end: it stays in the last line.
     if (pendingCr && lineLength + 2 > link::kChunkCapacity) tooLong = true;
-    if (tooLong) {
+    // A read error part-way is no end of the file.
+    const bool readError = file_.bad();
+    const OpenResult result = readError                        ? OpenResult::CannotOpen
+                              : length > kMaxFirmwareFileBytes ? OpenResult::TooLarge
+                              : zeroByte                       ? OpenResult::ZeroByte
+                              : tooLong                        ? OpenResult::LineTooLong
+                                                               : OpenResult::Ok;
+    if (result != OpenResult::Ok) {
         file_.close();
-        return OpenResult::LineTooLong;
+        return result;
     }
     file_.clear();
     file_.seekg(0);
     fileLength_ = length;
     return OpenResult::Ok;
+}
+
+void FirmwareTransfer::close() {
+    if (file_.is_open()) file_.close();
+    file_.clear();
 }
 
 bool FirmwareTransfer::readLine(std::string& line) {

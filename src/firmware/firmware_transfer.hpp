@@ -20,7 +20,12 @@ enum class OpenResult {
     PathTooLong,  // the start request could not carry it
     CannotOpen,
     LineTooLong,  // a line that no chunk can hold: not an S-record file
+    ZeroByte,     // a line holding a 0 byte, which the request would cut short
+    TooLarge,     // more than any firmware file holds (or a file that never ends)
 };
+
+// The largest file taken as firmware: S-records of the board's whole flash many times over.
+inline constexpr std::uint64_t kMaxFirmwareFileBytes = 64ull * 1024 * 1024;
 
 class FirmwareTransfer {
   public:
@@ -31,6 +36,7 @@ class FirmwareTransfer {
     // a chunk, and starts at position 0. A file opened earlier is closed first.
     OpenResult open();
     bool isOpen() const { return file_.is_open(); }
+    void close();
 
     // Up to 16 lines into the chunk, each followed by one line feed; a chunk ends early
     // before a line that would not fit. At the end of the file it yields one line feed.

@@ -28,8 +28,12 @@ void Connection::startTimers() {
     timers_.startTimer(kReconnectTimer, kFastPeriodMs);
 }
 
-void Connection::queueStartSequence() {
+bool Connection::queueStartSequence() {
+    // All eight or none: a start sequence cut short would leave the panel closed for good.
+    const std::size_t room = kStartSequence.size() * encodeBare(code::GetStatus).size;
+    if (engine_.freeBytes() < room) return false;
     for (const std::uint8_t c : kStartSequence) engine_.enqueueRequest(c, 0);
+    return true;
 }
 
 void Connection::suspend() {
@@ -39,7 +43,8 @@ void Connection::suspend() {
 
 void Connection::resume() {
     startTimers();
-    queueStartSequence();
+    // A ring too full to take the reads holds nothing worth more than a working link.
+    if (!queueStartSequence()) restart();
 }
 
 void Connection::stopLink() {
@@ -57,20 +62,28 @@ void Connection::onTimer(int timerId) {
 
 void Connection::pump() {
     const std::uint64_t start = clock_.nowMs();
+    if (statusOwed_ && !listener_.isFirmwareUpdating()) queueNextStatus();
     if (engine_.hasRequestToSend() && device_.deviceOpen && device_.transport->isOpen()) {
         engine_.sendNextRequest();
+        if (!device_.deviceOpen) {
+            // The write failed: the board is away until timer 2 has reopened it.
+            timers_.stopTimer(kPumpTimer);
+            linkFailed();
+            listener_.onExchangeFailed(false);
+            return;
+        }
     }
     if (engine_.isAwaitingAnswer()) {
         if (!engine_.receiveAnswer()) {
-            timers_.stopTimer(kPumpTimer);
-            listener_.onExchangeFailed(device_.deviceOpen);
+            answerFailed();
         } else if (engine_.receivingImage()) {
             readImageSlice(start);
         }
     }
     if (engine_.batchState() == BatchState::Drained) {
         engine_.clearBatchState();
-        listener_.onQueueDrainedRefresh();
+        // Nothing is refreshed from a link that has just failed; the restart will.
+        if (!restartPending_) listener_.onQueueDrainedRefresh();
     }
 }
 
@@ -96,15 +109,39 @@ void Connection::readImageSlice(std::uint64_t sliceStartMs) {
         }
         lastWait = longest - static_cast<int>(used);
         if (!engine_.receiveAnswer(lastWait)) {
-            timers_.stopTimer(kPumpTimer);
-            listener_.onExchangeFailed(device_.deviceOpen);
+            answerFailed();
             return;
         }
     }
 }
 
+void Connection::answerFailed() {
+    timers_.stopTimer(kPumpTimer);
+    linkFailed();
+    listener_.onExchangeFailed(device_.deviceOpen && device_.transport->isOpen());
+}
+
+void Connection::linkFailed() {
+    if (restartPending_) return;
+    restartPending_ = true;
+    restartAtMs_ = clock_.nowMs() + kRestartDelayMs;
+}
+
+void Connection::restart() {
+    restartPending_ = false;
+    statusOwed_ = false;
+    engine_.resetTransferState();
+    timers_.startTimer(kPumpTimer, kFastPeriodMs);
+    queueStartSequence();
+    listener_.onLinkRestarted();
+}
+
 void Connection::reconnect() {
-    if (device_.deviceOpen && device_.transport->isOpen()) return;
+    if (device_.deviceOpen && device_.transport->isOpen()) {
+        // The board is there but its last exchange failed: start again after a pause.
+        if (restartPending_ && clock_.nowMs() >= restartAtMs_) restart();
+        return;
+    }
     // After a failed write the handle is still open; start from a clean one.
     device_.transport->close();
     if (!device_.transport->open()) {
@@ -113,12 +150,23 @@ void Connection::reconnect() {
     }
     device_.deviceOpen = true;
     timers_.startTimer(kReconnectTimer, kFastPeriodMs);
+    if (restartPending_) restart();
+}
+
+void Connection::resumePoll() {
+    queueNextStatus();
+    timers_.startTimer(kPumpTimer, kFastPeriodMs);
+}
+
+void Connection::queueNextStatus() {
+    statusOwed_ = !engine_.enqueueRequest(code::GetStatus, 0);
 }
 
 void Connection::handleStatus(const AnswerView& answer) {
     timers_.stopTimer(kPumpTimer);
     status_ = decodeStatus(answer);
     if (reactionTo(status_.deviceState) == StateReaction::FetchTestImage) {
+        // Without room the board is asked again at the next status, which still offers it.
         engine_.enqueueRequest(code::GetTestImage, 0);
         timers_.startTimer(kPumpTimer, kFastPeriodMs);
     }
@@ -128,8 +176,17 @@ void Connection::handleStatus(const AnswerView& answer) {
         return;
     }
     const bool wasEmpty = engine_.queueEmpty();
-    engine_.enqueueRequest(code::GetStatus, 0);
-    timers_.startTimer(kPumpTimer, wasEmpty ? kIdlePeriodMs : kFastPeriodMs);
+    queueNextStatus();
+    timers_.startTimer(kPumpTimer, wasEmpty && !statusOwed_ ? kIdlePeriodMs : kFastPeriodMs);
+}
+
+void Connection::handleStatusWithheld() {
+    // The board said nothing about its state this time; ask again a second later.
+    if (listener_.isFirmwareUpdating()) return;
+    const bool wasEmpty = engine_.queueEmpty();
+    queueNextStatus();
+    timers_.stopTimer(kPumpTimer);
+    timers_.startTimer(kPumpTimer, wasEmpty && !statusOwed_ ? kIdlePeriodMs : kFastPeriodMs);
 }
 
 }  // namespace q70::link

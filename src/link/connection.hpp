@@ -27,25 +27,37 @@ class Connection : private StatusHandler {
     bool openAtStart();
     // Timers 1 and 2 at 50 ms.
     void startTimers();
-    // The eight reads, in read form.
-    void queueStartSequence();
+    // The eight reads, in read form; false (nothing queued) when the ring lacks the room.
+    bool queueStartSequence();
     // restartLink, first step (before the language is switched): both timers stop.
     void suspend();
     // restartLink, second step: timers at 50 ms and a fresh start sequence behind
     // whatever is still queued.
     void resume();
     void stopLink();
+    // Queues a status request unless one is already owed; timer 1 at the fast pace.
+    void resumePoll();
 
     void onTimer(int timerId);
 
     bool deviceOpen() const { return device_.deviceOpen; }
+    // An exchange failed and the link has not been restarted since: the board's state is
+    // unknown until the start sequence has run again.
+    bool linkDown() const { return restartPending_; }
     const StatusRecord& lastStatus() const { return status_; }
 
   private:
     void handleStatus(const AnswerView& answer) override;
+    void handleStatusWithheld() override;
+    void queueNextStatus();
     void pump();
     void readImageSlice(std::uint64_t sliceStartMs);
+    // A read failed or an answer did not match: timer 1 stops and the link starts again.
+    void answerFailed();
     void reconnect();
+    void linkFailed();
+    // As on the first start: a clean ring, both timers fast, the eight reads.
+    void restart();
 
     DeviceSlot device_;
     TimerService& timers_;
@@ -53,6 +65,14 @@ class Connection : private StatusHandler {
     LinkListener& listener_;
     TransferEngine engine_;
     StatusRecord status_;
+    bool restartPending_ = false;
+    std::uint64_t restartAtMs_ = 0;
+    // A status request the ring could not take: queued once there is room.
+    bool statusOwed_ = false;
 };
+
+// How long a board that is still there but answered wrongly is left alone before the
+// link starts again, so that a board that keeps failing is not hammered.
+inline constexpr int kRestartDelayMs = 1500;
 
 }  // namespace q70::link

@@ -178,7 +178,9 @@ bool TransferEngine::receiveFirstPacket(std::size_t size) {
         return true;
     }
 
-    // A test image: the rest arrives in further packets.
+    // A test image: its first packet must be full, or the missing bytes would come out as
+    // blank scan lines, as with a short continuation packet.
+    if (size < kPacketSize) return rejectBadPacket();
     const TestImageHeader header = decodeTestImageHeader(state_.receiveBuffer, length);
     state_.imageBuffer = {};
     if (header.dataSize > kMaxImageBytes || header.bitmapBytes() > kMaxImageBytes) {
@@ -277,6 +279,9 @@ bool TransferEngine::dispatchAnswer(const AnswerView& answer) {
     }
     const bool matched = c == state_.lastCommand || c == code::Acknowledge || c == code::NoAction ||
                          c == code::Continue;
+    if (matched && state_.lastCommand == code::GetStatus && c != code::GetStatus) {
+        status_.handleStatusWithheld();
+    }
     listener_.onAnswerDispatched(state_.lastCommand, c, matched);
     return matched;
 }

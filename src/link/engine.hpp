@@ -58,6 +58,8 @@ class StatusHandler {
   public:
     virtual ~StatusHandler() = default;
     virtual void handleStatus(const AnswerView& answer) = 0;
+    // A status request answered with 0, 0xFE or 0xFF: no status, but the poll goes on.
+    virtual void handleStatusWithheld() {}
 };
 
 class TransferEngine {

@@ -58,6 +58,9 @@ class LinkListener {
     virtual void onFirmwareLinkLost() {}
     // An exchange failed and timer 1 stopped; deviceOpen as it is now.
     virtual void onExchangeFailed(bool /*deviceOpen*/) {}
+    // The link started again by itself after a failure: a clean ring and the start
+    // sequence queued.
+    virtual void onLinkRestarted() {}
     // The queue has drained: refresh the window (first pump tick after the drain).
     virtual void onQueueDrainedRefresh() {}
 

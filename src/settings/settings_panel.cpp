@@ -87,6 +87,10 @@ void SettingsPanel::setPanelEnabled(bool enable) {
         view_.setEnabled(id::Cancel, true);
         view_.setEnabled(id::Update, false);
     }
+    if (focusCancel_ && (open || firmwareUpdating_)) {
+        focusCancel_ = false;
+        view_.setFocus(id::Cancel);
+    }
     updateApplyButton();
     showModel();
 }

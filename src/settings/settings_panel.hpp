@@ -32,6 +32,8 @@ class SettingsPanel {
     void setPanelEnabled(bool enable);
     void refreshUpdateButton();
     void updateApplyButton();
+    // The keyboard focus goes to Cancel the next time it is enabled.
+    void focusCancelOnceEnabled() { focusCancel_ = true; }
 
     // Answer reactions.
     void onWriteAcknowledged(std::uint8_t settingCode);
@@ -44,6 +46,7 @@ class SettingsPanel {
     SettingsModel& model_;
     const bool& firmwareUpdating_;
     std::string& filePath_;
+    bool focusCancel_ = false;
 };
 
 }  // namespace q70::settings

@@ -34,6 +34,33 @@ bool writeFile(const std::string& path, std::span<const std::uint8_t> bytes) {
 
 }  // namespace
 
+TestImage::TestImage(const TestImage& other)
+    : folder_(other.folder_),
+      width_(other.width_),
+      height_(other.height_),
+      dataSize_(other.dataSize_),
+      deviceType_(other.deviceType_),
+      bitmapWidth_(other.bitmapWidth_),
+      bitmapHeight_(other.bitmapHeight_),
+      stride_(other.stride_) {
+    // Without memory for the copy it simply has no bitmap, as after a failed build.
+    if (other.dib_ != nullptr) dib_.reset(new (std::nothrow) std::uint8_t[other.dibSize_]);
+    if (dib_ != nullptr) {
+        std::copy_n(other.dib_.get(), other.dibSize_, dib_.get());
+        dibSize_ = other.dibSize_;
+    } else {
+        bitmapWidth_ = bitmapHeight_ = stride_ = 0;
+    }
+}
+
+TestImage& TestImage::operator=(const TestImage& other) {
+    if (this != &other) {
+        TestImage copy(other);
+        *this = std::move(copy);
+    }
+    return *this;
+}
+
 void TestImage::setProgramFolder(std::string folder) {
     folder_ = std::move(folder);
 }

@@ -23,6 +23,15 @@ inline constexpr std::int32_t kPixelsPerMetre = 7874;  // 200 dots per inch
 
 class TestImage {
   public:
+    TestImage() = default;
+    // A copy holds the picture on its own (a window keeps what it shows while newer
+    // images arrive); the borrowed data are not copied.
+    TestImage(const TestImage& other);
+    TestImage& operator=(const TestImage& other);
+    TestImage(TestImage&&) noexcept = default;
+    TestImage& operator=(TestImage&&) noexcept = default;
+    ~TestImage() = default;
+
     void setProgramFolder(std::string folder);  // where rawdata.bin is written
     void setHeader(std::uint32_t width, std::uint32_t height, std::uint32_t dataSize,
                    char deviceType);

@@ -16,8 +16,7 @@ namespace {
 
 // The control ids as the one header defines them (commands and dialog results excluded).
 std::map<std::string, int> controlIdsFromHeader() {
-    const auto header =
-        std::filesystem::path(__FILE__).parent_path() / "../../src/app/control_ids.hpp";
+    const auto header = std::filesystem::path(Q70_SOURCE_DIR) / "src/app/control_ids.hpp";
     std::ifstream in(header);
     std::stringstream text;
     text << in.rdbuf();

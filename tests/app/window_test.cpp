@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "app/window_placement.hpp"
+
 #include <fstream>
 #include <iterator>
 
@@ -82,6 +84,63 @@ TEST_F(WindowTest, MaintenanceToggleStepsBy183AndBack) {
     EXPECT_EQ(view.window.top, before.top);
     EXPECT_EQ(view.control(id::OK).y, rowBefore);
     EXPECT_FALSE(view.visible(id::Update));
+}
+
+TEST_F(WindowTest, TheGrownWindowStaysInsideTheScreen) {
+    // 1366 x 768 with a 32-pixel panel at the bottom; the window near the bottom edge.
+    view.screenArea = {0, 0, 1366, 736};
+    start(false);
+    const app::Rect shrunk = view.window;
+    view.window = {500, 400, 500 + shrunk.width(), 400 + shrunk.height()};
+    controller->onCommand(id::CmdToggleMaintenance);
+    EXPECT_EQ(view.window.height(), shrunk.height() + 183);
+    EXPECT_LE(view.window.bottom, 736);
+    EXPECT_GE(view.window.top, 0);
+    EXPECT_EQ(view.window.left, 500);
+    // The buttons' row lies inside the client area, so on the screen as well.
+    EXPECT_LE(view.control(id::OK).y + view.control(id::OK).height, view.clientSize().height);
+
+    // A window taller than the area keeps its caption on the screen.
+    view.screenArea = {0, 0, 1366, 300};
+    controller->onCommand(id::CmdToggleMaintenance);
+    controller->onCommand(id::CmdToggleMaintenance);
+    EXPECT_EQ(view.window.top, 0);
+}
+
+TEST(WindowPlacement, KeepInsideAndCascade) {
+    const app::Rect area{0, 0, 1366, 736};
+    EXPECT_EQ(app::keepInside({10, 10, 110, 60}, area).top, 10);
+    const app::Rect moved = app::keepInside({1300, 700, 1400, 800}, area);
+    EXPECT_EQ(moved.right, 1366);
+    EXPECT_EQ(moved.bottom, 736);
+    EXPECT_EQ(moved.width(), 100);
+    EXPECT_EQ(app::keepInside({-50, -20, 50, 80}, area).left, 0);
+    EXPECT_EQ(app::keepInside({5, 5, 50, 50}, app::Rect{}).left, 5) << "unknown area";
+
+    const app::Rect next = app::cascadeAfter({100, 100, 500, 400}, {400, 300}, area);
+    EXPECT_EQ(next.left, 100 + app::kCascadeStepPx);
+    EXPECT_EQ(next.top, 100 + app::kCascadeStepPx);
+    EXPECT_EQ(next.width(), 400);
+    // At the bottom-right the next one starts again at the area's corner.
+    const app::Rect wrapped = app::cascadeAfter({900, 420, 1300, 720}, {400, 300}, area);
+    EXPECT_EQ(wrapped.left, 0);
+    EXPECT_EQ(wrapped.top, 0);
+}
+
+TEST_F(WindowTest, FocusGoesToCancelOnceItIsEnabled) {
+    start(false);
+    view.focus = 0;
+    // Cancel is disabled until the board has answered; a disabled control takes no focus.
+    EXPECT_FALSE(view.enabled(id::Cancel));
+    sched.advance(8 * 50);
+    ASSERT_TRUE(view.enabled(id::Cancel));
+    EXPECT_EQ(view.focus, id::Cancel);
+    // Once: later refreshes leave the focus where the user put it.
+    view.focus = id::FirmwarePath;
+    view.click(id::MarginEnable);
+    view.click(id::Apply);
+    sched.advance(20 * 50);
+    EXPECT_EQ(view.focus, id::FirmwarePath);
 }
 
 TEST_F(WindowTest, BiggerButtonsShrinkTheGapButNotTheStep) {
@@ -210,6 +269,33 @@ TEST_F(TestImageFlow, ImageIsSavedRawShownAndPollingGoesOn) {
 
     view.answers = {app::Choice::No};
     EXPECT_TRUE(controller->onTestImageWindowClose());
+}
+
+TEST_F(TestImageFlow, ASaveThatFailsIsToldAndTheWindowStaysWithItsPicture) {
+    start();
+    sched.advance(20 * 50);
+    ASSERT_EQ(view.imageWindowsOpened, 1);
+    // The window's own copy; a newer image replaces the controller's.
+    const testimage::TestImage shown = controller->testImage();
+    const auto shownBytes = shown.bitmapFileBytes();
+    ASSERT_FALSE(shownBytes.empty());
+    std::vector<std::uint8_t> lines(kWidth * kBytesPerLine);
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        lines[i] = static_cast<std::uint8_t>((i * 91) ^ (i >> 2));
+    }
+    data = testimage::encodeLines(lines, kWidth, kBytesPerLine);
+    board.state = 0;
+    sched.advance(3000);
+    ASSERT_EQ(view.imageWindowsOpened, 2);
+    ASSERT_NE(controller->testImage().bitmapFileBytes(), shownBytes);
+
+    const std::string nowhere = (folder / "no-such-folder" / "out.bmp").string();
+    view.answers = {app::Choice::Yes, app::Choice::Yes};
+    view.bitmapChoices = {nowhere, (folder / "out.bmp").string()};
+    EXPECT_FALSE(controller->onTestImageWindowClose(shown));
+    EXPECT_EQ(view.messages, std::vector<std::string>{"Unable to open the file:" + nowhere});
+    EXPECT_TRUE(controller->onTestImageWindowClose(shown));
+    EXPECT_EQ(readFile(folder / "out.bmp"), std::string(shownBytes.begin(), shownBytes.end()));
 }
 
 }  // namespace

@@ -286,6 +286,33 @@ TEST_F(CliCommands, UpdateSendsACrLfFileWithLongLinesInWholeLfLines) {
     EXPECT_NE(e.find("Q-70 firmware update succeeded !"), std::string::npos) << e;
 }
 
+std::size_t occurrences(const std::string& all, const std::string& part) {
+    std::size_t n = 0;
+    for (auto at = all.find(part); at != std::string::npos; at = all.find(part, at + 1)) ++n;
+    return n;
+}
+
+TEST_F(CliCommands, EveryOutcomeIsToldOnceOnStderr) {
+    ASSERT_EQ(run({"--device", "sim", "set", "paper=letter"}), 0) << err.str();
+    EXPECT_EQ(occurrences(err.str(), "Writing set data into Q-70 flash memory succeeded !"), 1u);
+    EXPECT_EQ(occurrences(err.str(), "failed"), 0u) << err.str();
+
+    const std::filesystem::path mot = folder / "ok.mot";
+    std::ofstream(mot, std::ios::binary) << longLineFirmware("Q70 Ver 2.00", 20);
+    ASSERT_EQ(run({"--device", "sim", "update", mot.string()}), 0) << err.str();
+    EXPECT_EQ(occurrences(err.str(), "Q-70 firmware update succeeded !"), 1u) << err.str();
+    EXPECT_TRUE(out.str().empty());
+
+    // A file the window refuses before sending: told once, and no success.
+    const std::filesystem::path zero = folder / "zero.mot";
+    std::ofstream(zero, std::ios::binary) << std::string("S0030000FC\n") + '\0' + "\n";
+    EXPECT_EQ(run({"--device", "sim", "update", zero.string()}), cli::kExitFailed);
+    EXPECT_EQ(occurrences(err.str(), "Bad S format file !"), 1u) << err.str();
+    EXPECT_EQ(occurrences(err.str(), "Q-70 firmware update failed !"), 1u) << err.str();
+    EXPECT_EQ(run({"--device", "sim", "update", "/dev/zero"}), cli::kExitFailed);
+    EXPECT_EQ(occurrences(err.str(), "Unable to open the file:/dev/zero"), 1u) << err.str();
+}
+
 TEST_F(CliCommands, UpdateFailures) {
     // A file that cannot be opened: the window's message, and nothing is sent.
     const std::string missing = (folder / "missing.mot").string();
@@ -302,6 +329,8 @@ TEST_F(CliCommands, UpdateFailures) {
     std::ofstream(bad, std::ios::binary) << file;
     EXPECT_EQ(run({"--device", "sim", "update", bad.string()}), cli::kExitFailed);
     EXPECT_NE(err.str().find("the update stopped"), std::string::npos) << err.str();
+    EXPECT_EQ(occurrences(err.str(), "Q-70 firmware update failed !"), 1u) << err.str();
+    EXPECT_EQ(occurrences(err.str(), "succeeded"), 0u) << err.str();
     EXPECT_NE(board->version(), "Q70 Ver 9.99");
 
     // The board lost in the middle of the transfer.
@@ -316,7 +345,7 @@ TEST_F(CliCommands, UpdateFailures) {
     std::ofstream(good, std::ios::binary) << longLineFirmware("Q70 Ver 3.00", 40);
     EXPECT_EQ(run({"--device", "sim", "update", good.string()}), cli::kExitFailed);
     EXPECT_NE(err.str().find("the board was lost"), std::string::npos) << err.str();
-    EXPECT_NE(err.str().find("Q-70 firmware update failed !"), std::string::npos);
+    EXPECT_EQ(occurrences(err.str(), "Q-70 firmware update failed !"), 1u) << err.str();
 }
 
 TEST_F(CliCommands, TestImageSavesWhatTheDecoderMakesOfTheDataAsReceived) {

@@ -113,6 +113,15 @@ TEST(ShippedFiles, HelpGuidesCoverTheEssentials) {
              {"Ctrl+Alt+F12", "Ctrl+Shift+F12", "/lib/udev/rules.d/70-q70.rules",
               "TAG+=\"uaccess\"", ".mot", "rawdata.bin", "RDBTestImage1.bmp", "</html>"})
             EXPECT_NE(html.find(must), std::string::npos) << must;
+        // Only keys the window binds; the caption's "?" button exists only on Windows.
+        const std::string open = "<kbd>", close = "</kbd>";
+        for (auto at = html.find(open); at != std::string::npos; at = html.find(open, at + 1)) {
+            const auto from = at + open.size();
+            const std::string key = html.substr(from, html.find(close, from) - from);
+            EXPECT_TRUE(key == "Ctrl+Alt+F12" || key == "Ctrl+Shift+F12" || key == "F1") << key;
+        }
+        EXPECT_NE(html.find("Windows"), std::string::npos)
+            << "the ? button named without its platform";
     }
 }
 

@@ -67,8 +67,9 @@ TEST_F(FirmwareTest, SixteenLinesGoInOneLastChunk) {
     EXPECT_EQ(c[0].text, lines(16, 20));
     EXPECT_EQ(view.progress, 100);
     EXPECT_EQ(view.text(id::ProgressText), "Firmware update is in progress... 100% Completed.");
-    EXPECT_TRUE(controller->lastChunkQueued());
     EXPECT_EQ(board.firmwareRequests.size(), 2u) << "the last acknowledgement queues nothing";
+    EXPECT_EQ(view.messages, std::vector<std::string>{"Q-70 firmware update succeeded !"});
+    EXPECT_FALSE(controller->firmwareUpdating());
 }
 
 TEST_F(FirmwareTest, SeventeenLinesTakeTwoChunks) {
@@ -213,7 +214,7 @@ TEST_F(FirmwareTest, OverlongLinesAndPathsAreRefusedBeforeSending) {
     view.messages.clear();
     update("edge.mot", line(895) + "\n" + line(895) + "\n");
     sched.advance(10 * 50);
-    EXPECT_TRUE(view.messages.empty());
+    EXPECT_EQ(view.messages, std::vector<std::string>{"Q-70 firmware update succeeded !"});
     EXPECT_EQ(chunks().size(), 2u);
 }
 
@@ -243,36 +244,172 @@ TEST_F(FirmwareTest, UpdateWithTheBoardAbsentSendsOnceItIsBack) {
     EXPECT_EQ(received(), lines(3, 12));
 }
 
-TEST_F(FirmwareTest, NoStatusPollDuringOrAfterTheUpdate) {
+TEST_F(FirmwareTest, NoStatusPollDuringTheUpdateAndTheWindowComesBackAfterIt) {
     start();
     sched.advance(1000);
     update("fw.mot", lines(40, 20));
     const std::size_t from = transport.written.size();
+    EXPECT_FALSE(view.languageMenuEnabled);
     sched.advance(60000);
-    // Only the poll queued before Update goes out; its answer queues no other.
     const auto codes = writtenCodes(from);
-    ASSERT_FALSE(codes.empty());
-    EXPECT_EQ(codes.front(), link::code::GetStatus);
-    EXPECT_EQ(std::count(codes.begin(), codes.end(), link::code::GetStatus), 1);
+    // Only the poll queued before Update goes out while the chunks do.
+    const auto last = std::find(codes.rbegin(), codes.rend(), link::code::FirmwareData);
+    ASSERT_NE(last, codes.rend());
+    const std::vector<std::uint8_t> during(codes.begin(), last.base());
+    EXPECT_EQ(std::count(during.begin(), during.end(), link::code::GetStatus), 1);
     EXPECT_EQ(chunks().size(), 3u);
-    // The window stays in the finished state: only Cancel usable, progress at 100.
-    EXPECT_TRUE(view.enabled(id::Cancel));
-    EXPECT_FALSE(view.enabled(id::OK));
+    // Then the board is read again (its new version) and the poll goes on.
+    const std::vector<std::uint8_t> after(last.base(), codes.end());
+    ASSERT_GE(after.size(), 10u);
+    EXPECT_TRUE(
+        std::equal(link::kStartSequence.begin(), link::kStartSequence.end(), after.begin()));
+    EXPECT_EQ(after.back(), link::code::GetStatus);
+    EXPECT_EQ(view.messages, std::vector<std::string>{"Q-70 firmware update succeeded !"});
     EXPECT_EQ(view.progress, 100);
+    EXPECT_TRUE(view.enabled(id::OK));
+    EXPECT_TRUE(view.enabled(id::Update));
+    EXPECT_TRUE(view.languageMenuEnabled);
 }
 
-TEST_F(FirmwareTest, LinkLossDuringTheTransferHidesProgressSilently) {
+TEST_F(FirmwareTest, LinkLossDuringTheTransferEndsItAsFailed) {
     start();
     update("fw.mot", lines(64, 20));
     sched.advance(2 * 50);
+    transport.openSucceeds = false;
     transport.responder = [](const link::Request&, ScriptedTransport& t) { t.queueFailure(); };
     sched.advance(50);
-    EXPECT_TRUE(view.messages.empty());
+    // The update's own message, not the link's.
+    EXPECT_EQ(view.messages, std::vector<std::string>{"Q-70 firmware update failed !"});
     EXPECT_FALSE(view.visible(id::Progress));
     EXPECT_FALSE(view.visible(id::ProgressText));
     EXPECT_EQ(sched.period(link::kReconnectTimer), link::kSlowReconnectPeriodMs);
     EXPECT_FALSE(sched.running(link::kPumpTimer));
+    EXPECT_FALSE(controller->firmwareUpdating());
+    EXPECT_TRUE(view.enabled(id::Update)) << "the user cannot try again";
+    EXPECT_FALSE(view.enabled(id::OK)) << "the panel is open while the board is away";
+    EXPECT_TRUE(view.languageMenuEnabled);
+
+    // The board comes back: the link starts again by itself and a second try goes through.
+    transport.openSucceeds = true;
+    transport.responder = [this](const link::Request& r, ScriptedTransport& t) {
+        board.answer(r, t);
+    };
+    sched.advance(1500 + 10 * 50);
+    EXPECT_TRUE(view.enabled(id::OK));
+    board.firmwareRequests.clear();
+    view.click(id::Update);
+    sched.advance(10 * 50);
+    EXPECT_EQ(received(), lines(64, 20));
+    EXPECT_EQ(view.messages.back(), "Q-70 firmware update succeeded !");
+}
+
+TEST_F(FirmwareTest, ARefusalAtAnyChunkEndsTheUpdateAsFailed) {
+    // 0xFE or a code that is no continuation, answered to the start request or any chunk;
+    // each try in the same window after the one before failed.
+    start();
+    for (const std::uint8_t refusal : {link::code::NoAction, link::code::GetDeviceInfo}) {
+        for (int at = 0; at < 4; ++at) {
+            SCOPED_TRACE("answer " + std::to_string(refusal) + " at request " + std::to_string(at));
+            view.messages.clear();
+            board.firmwareRequests.clear();
+            int seen = 0;
+            transport.responder = [&, this](const link::Request& r, ScriptedTransport& t) {
+                if (r.code == link::code::FirmwareData && seen++ == at) {
+                    board.firmwareRequests.push_back(t.written.back());
+                    t.queueAnswer(link::encodeAnswer(refusal));
+                    return;
+                }
+                board.answer(r, t);
+            };
+            update("fw.mot", lines(40, 20));  // a start request and three chunks
+            const int before = view.progress;
+            sched.advance(20 * 50);
+            EXPECT_EQ(view.messages, std::vector<std::string>{"Q-70 firmware update failed !"});
+            EXPECT_EQ(board.firmwareRequests.size(), static_cast<std::size_t>(at + 1));
+            EXPECT_FALSE(controller->firmwareUpdating());
+            EXPECT_FALSE(view.visible(id::Progress));
+            EXPECT_TRUE(view.enabled(id::Update));
+            EXPECT_GE(view.progress, before);
+            // The window is alive again: polled, and its panel open.
+            sched.advance(3000);
+            EXPECT_TRUE(view.enabled(id::OK));
+            EXPECT_EQ(writtenCodes().back(), link::code::GetStatus);
+        }
+    }
+}
+
+TEST_F(FirmwareTest, ABoardAskingForMoreAfterTheLastChunkFailsTheUpdate) {
+    start();
+    board.firmwareAnswer = link::code::FirmwareData;  // 22 to everything
+    update("fw.mot", lines(20, 20));
+    sched.advance(40 * 50);
+    // Start, 16 lines, 4 lines: then the request for more ends it.
+    EXPECT_EQ(board.firmwareRequests.size(), 3u);
+    EXPECT_EQ(view.messages, std::vector<std::string>{"Q-70 firmware update failed !"});
+    EXPECT_FALSE(controller->firmwareUpdating());
+}
+
+TEST_F(FirmwareTest, TheLanguageMenuCannotCutAnUpdateOff) {
+    start();
+    update("fw.mot", lines(40, 20));
+    sched.advance(2 * 50);
+    EXPECT_FALSE(view.languageMenuEnabled);
+    controller->onCommand(id::CmdJapanese);  // a command that arrives all the same
     EXPECT_TRUE(controller->firmwareUpdating());
+    EXPECT_EQ(controller->currentLanguage(), "ENGLISH");
+    sched.advance(20 * 50);
+    EXPECT_EQ(received(), lines(40, 20));
+    EXPECT_EQ(view.messages, std::vector<std::string>{"Q-70 firmware update succeeded !"});
+}
+
+TEST_F(FirmwareTest, AChunkTheRingCannotTakeYetIsSentLater) {
+    start();
+    update("fw.mot", lines(40, 40));  // chunks of 656 bytes
+    // Fill the ring behind the start request so the first chunk does not fit.
+    auto& engine = controller->connection().engine();
+    while (engine.freeBytes() > 600)
+        ASSERT_TRUE(engine.enqueueRequest(link::code::GetDeviceInfo, 0));
+    sched.advance(400 * 50);
+    EXPECT_EQ(received(), lines(40, 40));
+    EXPECT_EQ(view.messages.back(), "Q-70 firmware update succeeded !");
+}
+
+TEST_F(FirmwareTest, FilesThatAreNoFirmwareAreRefusedAtOnce) {
+    start();
+    std::filesystem::create_directories(folder / "folder.mot");
+    writeFile("zero.mot", std::string("S00600004844521B\nS1") + '\0' + "3000\n");
+    writeFile("huge.mot", "");
+    std::filesystem::resize_file(folder / "huge.mot", firmware::kMaxFirmwareFileBytes + 1);
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {(folder / "folder.mot").string(),
+         "Unable to open the file:" + (folder / "folder.mot").string()},
+        {(folder / "zero.mot").string(), "Bad S format file !"},
+        {(folder / "huge.mot").string(), "Bad S format file !"},
+        {"/dev/zero", "Unable to open the file:/dev/zero"},
+    };
+    for (const auto& [path, message] : cases) {
+        view.messages.clear();
+        view.typePath(path);
+        view.click(id::Update);
+        EXPECT_EQ(view.messages, std::vector<std::string>{message}) << path;
+        EXPECT_FALSE(controller->firmwareUpdating()) << path;
+    }
+    sched.advance(1000);
+    EXPECT_TRUE(board.firmwareRequests.empty());
+}
+
+TEST_F(FirmwareTest, TheProgressLineFollowsALanguageSwitch) {
+    start();
+    update("fw.mot", lines(20, 20));
+    sched.advance(10 * 50);
+    ASSERT_EQ(view.progress, 100);
+    std::filesystem::create_directories(folder / "Loc" / "JPN");
+    writeFile("Loc/JPN/Q70Uty.ini",
+              "[General]\nLanguage=JAPANESE\n[MessageText]\nMsgUpgradeInProgress=Koshin-chu\n"
+              "MsgComplete=Kanryo\n");
+    controller->onCommand(id::CmdJapanese);
+    ASSERT_EQ(controller->currentLanguage(), "JAPANESE");
+    EXPECT_EQ(view.text(id::ProgressText), "Koshin-chu 100% Kanryo");
 }
 
 TEST_F(FirmwareTest, ContinuationWithoutAnOpenFileDoesNothing) {

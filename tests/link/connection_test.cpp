@@ -81,28 +81,91 @@ TEST_F(ConnectionTest, BoardAbsentAtStartThenPluggedIn) {
     EXPECT_LE(sched.nowMs() - plugged, 9u * 50u);
 }
 
-TEST_F(ConnectionTest, UnplugWhilePollingStopsUntilAButtonRestartsTheLink) {
+TEST_F(ConnectionTest, UnplugWhilePollingRestartsTheLinkOnceTheBoardIsBack) {
     start();
     sched.advance(8 * 50 + 1000);
-    const std::size_t before = transport.written.size();
+    const auto respond = transport.responder;
     transport.responder = [](const Request&, ScriptedTransport& t) { t.queueFailure(); };
+    transport.openSucceeds = false;  // unplugged
     sched.advance(1000);
     EXPECT_EQ(listener.messages, std::vector<LinkMessage>{LinkMessage::ReceivePktError});
     EXPECT_FALSE(sched.running(kPumpTimer));
+    EXPECT_TRUE(conn.linkDown());
+    sched.advance(3000);
+    EXPECT_EQ(listener.restarts, 0);
 
-    // Board back: reopened by timer 2, but nothing is sent until the pump restarts.
-    transport.responder = nullptr;
-    sched.advance(5000);
-    EXPECT_TRUE(transport.isOpen());
-    EXPECT_EQ(transport.written.size(), before + 1);
+    // The board answers again: reopened, and the start sequence runs anew by itself, then
+    // the poll goes on as after the first start.
+    transport.responder = respond;
+    transport.openSucceeds = true;
+    const std::size_t before = transport.written.size();
+    sched.advance(50 + 8 * 50);
+    EXPECT_EQ(listener.restarts, 1);
+    EXPECT_FALSE(conn.linkDown());
+    ASSERT_GE(transport.written.size(), before + 8);
+    const std::vector<std::uint8_t> codes = writtenCodes();
+    EXPECT_EQ(std::vector<std::uint8_t>(codes.begin() + static_cast<std::ptrdiff_t>(before),
+                                        codes.begin() + static_cast<std::ptrdiff_t>(before) + 8),
+              std::vector<std::uint8_t>(kStart.begin(), kStart.end()));
+    const std::size_t polled = transport.written.size();
+    sched.advance(3000);
+    EXPECT_GE(transport.written.size(), polled + 2) << "the poll did not resume";
     EXPECT_EQ(listener.messages.size(), 1u);
+}
 
-    // What OK, Apply or Update do: queue requests and start timer 1.
-    engine.enqueueRequest(code::GetStatus, 0);
-    sched.startTimer(kPumpTimer, kFastPeriodMs);
-    transport.queueAnswer(encodeStatusAnswer({1, false, false}));
-    sched.advance(50);
-    EXPECT_EQ(transport.written.size(), before + 2);
+TEST_F(ConnectionTest, AFailedWriteRestartsTheLinkOnceTheDeviceReopens) {
+    start();
+    sched.advance(8 * 50 + 1000);
+    transport.writeSucceeds = false;
+    sched.advance(1000);
+    ASSERT_FALSE(listener.failures.empty());
+    EXPECT_FALSE(listener.failures.front());
+    EXPECT_TRUE(listener.messages.empty()) << "a failed write is retried silently";
+    transport.writeSucceeds = true;
+    const std::size_t before = transport.written.size();
+    sched.advance(100 + 8 * 50);
+    EXPECT_GE(listener.restarts, 1);
+    EXPECT_FALSE(conn.linkDown());
+    EXPECT_GE(transport.written.size(), before + 8);
+    EXPECT_EQ(writtenCodes().back(), code::GetStatus);
+}
+
+TEST_F(ConnectionTest, AWrongAnswerFromABoardStillThereRestartsAfterAPause) {
+    start();
+    sched.advance(8 * 50 + 1000);
+    const auto respond = transport.responder;
+    transport.responder = [](const Request&, ScriptedTransport& t) {
+        t.queueAnswer(encodeSettingAnswer(code::Paper, 0));  // no status answer
+    };
+    sched.advance(1000);
+    EXPECT_EQ(listener.failures, std::vector<bool>{true});
+    transport.responder = respond;
+    sched.advance(kRestartDelayMs - 200);
+    EXPECT_EQ(listener.restarts, 0) << "restarted without a pause";
+    sched.advance(400);
+    EXPECT_EQ(listener.restarts, 1);
+    sched.advance(8 * 50 + 2000);
+    EXPECT_EQ(writtenCodes().back(), code::GetStatus);
+}
+
+TEST_F(ConnectionTest, AStatusRequestAnsweredWithoutAStatusKeepsThePollGoing) {
+    for (const std::uint8_t answer : {code::Acknowledge, code::NoAction, code::Continue}) {
+        transport.written.clear();
+        start();
+        sched.advance(8 * 50 + 1000);
+        const auto respond = transport.responder;
+        transport.responder = [answer](const Request&, ScriptedTransport& t) {
+            t.queueAnswer(encodeAnswer(answer));
+        };
+        sched.advance(1000);  // one status request, answered without a status
+        transport.responder = respond;
+        const std::size_t before = transport.written.size();
+        sched.advance(3000);
+        EXPECT_GE(transport.written.size(), before + 2) << "answer " << int(answer);
+        EXPECT_EQ(writtenCodes().back(), code::GetStatus);
+        EXPECT_FALSE(conn.linkDown());
+        conn.stopLink();
+    }
 }
 
 TEST_F(ConnectionTest, StateZeroFetchesTheImageAheadOfTheNextPoll) {
@@ -141,6 +204,17 @@ TEST_F(ConnectionTest, LanguageChangeKeepsQueuedRequestsAheadOfAFreshStartSequen
     std::vector<std::uint8_t> expected(kStart.begin(), kStart.end());
     expected.insert(expected.end(), kStart.begin(), kStart.end());
     EXPECT_EQ(writtenCodes(), expected);
+}
+
+TEST_F(ConnectionTest, ALanguageChangeOnAFullRingStillGetsTheStartSequence) {
+    start();
+    sched.advance(8 * 50 + 1000);
+    conn.suspend();
+    while (engine.freeBytes() >= 40) ASSERT_TRUE(engine.enqueueRequest(code::GetDeviceInfo, 0));
+    conn.resume();
+    EXPECT_EQ(engine.queuedBytes(), 40u) << "the reads were not queued";
+    sched.advance(8 * 50);
+    EXPECT_EQ(writtenCodes().back(), code::GetStatus);
 }
 
 // The test image's continuation packets need no request: the pump reads them as they come,
@@ -271,7 +345,9 @@ TEST_F(ImagePumpTest, AFailedReadMidSliceIsHandledLikeAnyOther) {
     transport.queueFailure();
     sched.advance(50);
     EXPECT_EQ(listener.messages, std::vector<LinkMessage>{LinkMessage::ReceivePktError});
-    EXPECT_EQ(listener.failures, std::vector<bool>{true});
+    // The failed read closed the handle; the link starts again once the board is back.
+    EXPECT_EQ(listener.failures, std::vector<bool>{false});
+    EXPECT_TRUE(conn.linkDown());
     EXPECT_FALSE(sched.running(kPumpTimer));
     EXPECT_TRUE(engine.state().imageBuffer.empty());
 }

@@ -31,7 +31,7 @@ TEST_F(EngineTest, PacketWrappingTheRingIsSentWhole) {
         transport.queueAnswer(link::encodeAnswer(link::code::NoAction));
         ASSERT_TRUE(engine.receiveAnswer());
     };
-    for (int i = 0; i < 202; ++i) sendAndAnswer(GetStatus, 0);
+    for (int i = 0; i < 202; ++i) sendAndAnswer(link::code::GetDeviceInfo, 0);
     sendAndAnswer(link::code::Paper, 1);
     sendAndAnswer(link::code::Margin, 1);
     ASSERT_EQ(engine.state().writeIndex, 1022u);
@@ -44,7 +44,7 @@ TEST_F(EngineTest, PacketWrappingTheRingIsSentWhole) {
 }
 
 TEST_F(EngineTest, TenBareRequestsAreSentOnePerExchangeInOrder) {
-    const std::uint8_t codes[] = {1, 13, 6, 17, 18, 19, 20, 2, 13, 1};
+    const std::uint8_t codes[] = {1, 13, 6, 17, 18, 19, 20, 1, 13, 1};
     for (auto c : codes) ASSERT_TRUE(engine.enqueueRequest(c, 0));
     EXPECT_EQ(engine.queuedBytes(), 50u);
     for (std::size_t i = 0; i < 10; ++i) {
@@ -201,6 +201,24 @@ TEST_F(EngineTest, MalformedFirstPacketsAreBadPackets) {
                                               link::LinkMessage::ReceiveBadPkt}));
     EXPECT_FALSE(engine.isAwaitingAnswer());
     EXPECT_TRUE(listener.states.empty());
+}
+
+TEST_F(EngineTest, AShortFirstImagePacketIsABadPacketAndNoImage) {
+    std::vector<std::uint8_t> data(1014 + 1024);
+    for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i * 5);
+    auto packets = link::encodeTestImageAnswer('W', 16, 1, data);
+    ASSERT_EQ(packets.size(), 2u);
+    for (const std::size_t cut : {std::size_t{1023}, std::size_t{600}, std::size_t{11}}) {
+        engine.enqueueRequest(link::code::GetTestImage, 0);
+        std::vector<std::uint8_t> first(
+            packets[0].bytes.begin(), packets[0].bytes.begin() + static_cast<std::ptrdiff_t>(cut));
+        transport.queueBytes(first);
+        EXPECT_FALSE(exchange()) << cut;
+        EXPECT_FALSE(engine.isAwaitingAnswer());
+    }
+    EXPECT_EQ(listener.messages.size(), 3u);
+    EXPECT_TRUE(listener.headers.empty());
+    EXPECT_TRUE(listener.images.empty());
 }
 
 TEST_F(EngineTest, OversizedImageIsRefusedWithoutLosingTheFraming) {

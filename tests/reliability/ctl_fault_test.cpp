@@ -190,6 +190,26 @@ TEST_P(CtlFault, AFailedOperationNeverExitsZero) {
     }
     startBoard(board);
     const int rc = ctl(command);
+    // The outcome of a write or an update, told once on stderr whichever way it went.
+    const auto told = [&](const std::string& text) {
+        std::size_t n = 0;
+        for (auto at = err.find(text); at != std::string::npos; at = err.find(text, at + 1)) ++n;
+        return n;
+    };
+    const bool failure = cell.fault != nullptr;
+    if (flow == "settings") {
+        EXPECT_EQ(told(failure ? "Writing set data into Q-70 flash memory failed !"
+                               : "Writing set data into Q-70 flash memory succeeded !"),
+                  1u)
+            << err;
+        EXPECT_EQ(told(failure ? "succeeded !" : "failed !"), 0u) << err;
+    } else if (flow == "firmware") {
+        EXPECT_EQ(
+            told(failure ? "Q-70 firmware update failed !" : "Q-70 firmware update succeeded !"),
+            1u)
+            << err;
+        EXPECT_EQ(told(failure ? "succeeded !" : "failed !"), 0u) << err;
+    }
     if (cell.fault == nullptr) {
         EXPECT_EQ(rc, 0) << err;
         if (!output.empty()) {
@@ -230,6 +250,9 @@ const ProcessCell kCells[] = {
     {"firmware", "mismatch:code=22:skip=1:times=0"},
     {"firmware", "fe:code=22:skip=1:times=0"},
     {"firmware", "silence:code=22:skip=1:times=0"},
+    // The last chunk (the fourth data request) refused, or answered with a request for more.
+    {"firmware", "fe:code=22:skip=3"},
+    {"firmware", "ff:code=22:skip=3"},
     {"image", "lose:code=4:after=3:down=0"},
     {"image", "short:code=4:times=0"},
     {"image", "mismatch:code=4:times=0"},

@@ -138,20 +138,104 @@ TEST_F(SettingsTest, OkStaysOpenWhenTheDateIsNotAcknowledged) {
     view.click(id::OK);
     sched.advance(10 * 50);
     EXPECT_TRUE(view.endResults.empty());
-    EXPECT_TRUE(model().closeAfterWrite);
+    EXPECT_FALSE(model().closeAfterWrite);
+    EXPECT_EQ(view.messages,
+              std::vector<std::string>{"Writing set data into Q-70 flash memory failed !"});
 }
 
-TEST_F(SettingsTest, WriteAnsweredOtherwiseLeavesTheDeviceValue) {
+TEST_F(SettingsTest, AppliedAndAcknowledgedSaysSo) {
     start();
-    board.writeAnswer = link::code::NoAction;
     view.click(id::MarginDisable);
     view.click(id::Apply);
     sched.advance(10 * 50);
-    EXPECT_EQ(model().device(Setting::Margin), 1);
-    EXPECT_EQ(model().pending(Setting::Margin), 0);
-    EXPECT_FALSE(model().dirty);
-    EXPECT_FALSE(view.enabled(id::Apply));
-    EXPECT_TRUE(view.messages.empty());
+    EXPECT_EQ(view.messages,
+              std::vector<std::string>{"Writing set data into Q-70 flash memory succeeded !"});
+    EXPECT_EQ(model().device(Setting::Margin), 0);
+}
+
+TEST_F(SettingsTest, ARefusedWriteIsToldAndTheBoardsValuesAreReadBack) {
+    // A refusal of one write (0xFE or 0xFF), under OK and under Apply: the rest still goes
+    // out, the user is told, the window shows what the board holds and stays open.
+    board.values[Margin] = 1;
+    start();
+    for (const std::uint8_t refusal : {link::code::NoAction, link::code::Continue}) {
+        for (const int button : {id::OK, id::Apply}) {
+            SCOPED_TRACE(std::to_string(refusal) + (button == id::OK ? " OK" : " Apply"));
+            sched.advance(2000);
+            view.messages.clear();
+            int writes = 0;
+            transport.responder = [&, this](const link::Request& r, ScriptedTransport& t) {
+                if (r.code == Margin && !r.payload.empty()) {
+                    ++writes;
+                    t.queueAnswer(link::encodeAnswer(refusal));
+                    return;
+                }
+                board.answer(r, t);
+            };
+            view.click(id::MarginDisable);
+            view.click(id::PaperLetter);
+            view.click(button);
+            sched.advance(20 * 50);
+            EXPECT_EQ(writes, 1);
+            EXPECT_TRUE(view.endResults.empty()) << "OK closed on a refused write";
+            EXPECT_EQ(view.messages,
+                      std::vector<std::string>{"Writing set data into Q-70 flash memory failed !"});
+            // Read back: the margin the board kept, the paper it took.
+            EXPECT_TRUE(view.isChecked(id::MarginEnable));
+            EXPECT_FALSE(view.isChecked(id::MarginDisable));
+            EXPECT_TRUE(view.isChecked(id::PaperLetter));
+            EXPECT_EQ(model().device(Setting::Margin), 1);
+            EXPECT_FALSE(view.enabled(id::Apply));
+            sched.advance(2000);
+            EXPECT_TRUE(view.enabled(id::OK));
+            transport.responder = [this](const link::Request& r, ScriptedTransport& t) {
+                board.answer(r, t);
+            };
+        }
+    }
+}
+
+TEST_F(SettingsTest, WritesTheRingCannotTakeAreRefusedWholeAndTold) {
+    start();
+    auto& engine = controller->connection().engine();
+    while (engine.freeBytes() > 20)
+        ASSERT_TRUE(engine.enqueueRequest(link::code::GetDeviceInfo, 0));
+    const std::size_t queued = engine.queuedBytes();
+    view.click(id::MarginDisable);
+    view.click(id::Apply);
+    EXPECT_EQ(engine.queuedBytes(), queued) << "half a batch was queued";
+    EXPECT_EQ(view.messages,
+              std::vector<std::string>{"Writing set data into Q-70 flash memory failed !"});
+}
+
+TEST_F(SettingsTest, AWriteCutOffByALostBoardIsToldAndTheWindowStaysOpen) {
+    start();
+    sched.advance(2000);
+    transport.responder = [this](const link::Request& r, ScriptedTransport& t) {
+        if (r.code == Paper && !r.payload.empty()) {
+            t.queueFailure();
+            return;
+        }
+        board.answer(r, t);
+    };
+    view.click(id::PaperA4);
+    view.click(id::MarginDisable);
+    view.click(id::OK);
+    sched.advance(10 * 50);
+    EXPECT_EQ(view.messages,
+              (std::vector<std::string>{"Receive packet through Q-70 Bulk-in endpoint failed ! "
+                                        "Please check USB connection again.",
+                                        "Writing set data into Q-70 flash memory failed !"}));
+    EXPECT_FALSE(view.enabled(id::OK)) << "the panel stays open while the board is away";
+    // The link comes back by itself and reads the board's values; OK did not close.
+    transport.responder = [this](const link::Request& r, ScriptedTransport& t) {
+        board.answer(r, t);
+    };
+    sched.advance(3000);
+    EXPECT_TRUE(view.endResults.empty());
+    EXPECT_TRUE(view.enabled(id::OK));
+    EXPECT_TRUE(view.isChecked(id::PaperLetter));
+    EXPECT_TRUE(view.isChecked(id::MarginEnable));
 }
 
 TEST_F(SettingsTest, UnknownReportedValueChecksNeitherRadioAndIsWrittenBackAs255) {
@@ -234,8 +318,10 @@ TEST_F(SettingsTest, DuringAFirmwareUpdateOnlyCancelStaysUsable) {
         EXPECT_TRUE(view.enabled(id::Cancel));
         EXPECT_TRUE(view.enabled(id::Apply)) << "Apply follows dirty";
     }
+    // Once the update has ended the panel is open again.
     sched.advance(2000);
-    EXPECT_FALSE(view.enabled(id::Reset));
+    EXPECT_FALSE(controller->firmwareUpdating());
+    EXPECT_TRUE(view.enabled(id::Reset));
     EXPECT_TRUE(view.enabled(id::Cancel));
 }
 

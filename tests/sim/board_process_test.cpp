@@ -264,9 +264,10 @@ TEST_F(BoardProcessTest, FaultsFromTheCommandLine) {
     ASSERT_TRUE(board.waitFor("unplugged"));
     ASSERT_TRUE(board.waitFor("listening on"));
     ASSERT_TRUE(host.runUntil([&] { return host.conn.deviceOpen() && host.transport.isOpen(); }));
-    host.conn.resume();
+    // The link starts again by itself: the version is read each time it does.
     ASSERT_TRUE(host.runUntil([&] { return !host.listener.images.empty(); }, 20000));
-    EXPECT_EQ(host.listener.versions, std::vector<std::string>{"Q70 Ver 1.20"});
+    ASSERT_FALSE(host.listener.versions.empty());
+    for (const std::string& v : host.listener.versions) EXPECT_EQ(v, "Q70 Ver 1.20");
 }
 
 TEST_F(BoardProcessTest, LostByPacketCountUntilSigusr2BringsItBack) {

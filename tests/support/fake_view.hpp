@@ -51,6 +51,8 @@ class FakeView : public app::WindowView {
     void moveControl(int id, int x, int y, int w, int h) override;
     void repaint() override { ++repaints; }
     void endDialog(int result) override { endResults.push_back(result); }
+    app::Rect availableArea() const override { return screenArea; }
+    void setLanguageMenuEnabled(bool e) override { languageMenuEnabled = e; }
 
     void showMessage(const std::string& t) override { messages.push_back(t); }
     std::optional<std::string> chooseFirmwareFile() override { return next(firmwareChoices); }
@@ -81,6 +83,8 @@ class FakeView : public app::WindowView {
     int frameWidth = 3;
     int captionHeight = 26;
     int repaints = 0;
+    app::Rect screenArea{};  // unknown unless a test sets one
+    bool languageMenuEnabled = true;
     std::vector<int> endResults;
     std::vector<std::string> messages;
     std::deque<std::optional<std::string>> firmwareChoices;

@@ -24,6 +24,7 @@ class RecordingListener : public link::LinkListener, public link::RequestSource 
     void onFirmwareLinkLost() override { ++firmwareLinkLost; }
     void onExchangeFailed(bool open) override { failures.push_back(open); }
     void onQueueDrainedRefresh() override { ++refreshes; }
+    void onLinkRestarted() override { ++restarts; }
     void onTestImageHeader(const link::TestImageHeader& h) override { headers.push_back(h); }
     void onTestImageComplete(std::vector<std::uint8_t> d) override {
         images.push_back(std::move(d));
@@ -55,6 +56,7 @@ class RecordingListener : public link::LinkListener, public link::RequestSource 
     int firmwareLinkLost = 0;
     std::vector<bool> failures;
     int refreshes = 0;
+    int restarts = 0;
     std::vector<link::TestImageHeader> headers;
     std::vector<std::vector<std::uint8_t>> images;
 

@@ -30,6 +30,7 @@
 #include <utility>
 
 #include "app/control_ids.hpp"
+#include "app/window_placement.hpp"
 #include "config/paths.hpp"
 #include "platform/qt/dialog_metrics.hpp"
 #include "platform/qt/test_image_window.hpp"
@@ -480,6 +481,17 @@ void QtWindowView::endDialog(int result) {
     done(result);
 }
 
+app::Rect QtWindowView::availableArea() const {
+    QScreen* screen = this->screen() != nullptr ? this->screen() : QGuiApplication::primaryScreen();
+    if (screen == nullptr) return {};
+    const QRect area = screen->availableGeometry();
+    return {area.x(), area.y(), area.x() + area.width(), area.y() + area.height()};
+}
+
+void QtWindowView::setLanguageMenuEnabled(bool enabled) {
+    for (QAction* action : languageActions_) action->setEnabled(enabled);
+}
+
 // ---- WindowView: dialogs --------------------------------------------------------------
 
 void QtWindowView::showMessage(const std::string& text) {
@@ -552,18 +564,27 @@ void QtWindowView::openHelp(const std::string& path) {
 
 void QtWindowView::showTestImage() {
     // Called from a timer tick: open() shows the window without a nested event loop.
+    // The window takes its own copy of the picture: newer images must not change it.
     auto* window = new TestImageWindow(image_, nullptr, this);
-    const QPointer<QWidget> self(window);
+    const QPointer<TestImageWindow> self(window);
     // The question and the Save As dialog belong to the window being closed.
     window->setMayClose([this, self] {
-        if (controller_ == nullptr) return true;
+        if (controller_ == nullptr || self.isNull()) return true;
         const QPointer<QWidget> previous = closingImageWindow_;
-        closingImageWindow_ = self;
-        const bool close = controller_->onTestImageWindowClose();
+        closingImageWindow_ = self.data();
+        const bool close = controller_->onTestImageWindowClose(self->picture());
         closingImageWindow_ = previous;
         return close;
     });
     window->setAttribute(Qt::WA_DeleteOnClose);
+    if (!lastImageWindow_.isNull() && lastImageWindow_->isVisible()) {
+        const QRect last = lastImageWindow_->frameGeometry();
+        const app::Rect next = app::cascadeAfter(
+            {last.x(), last.y(), last.x() + last.width(), last.y() + last.height()},
+            {window->width(), window->height()}, availableArea());
+        window->move(next.left, next.top);
+    }
+    lastImageWindow_ = window;
     window->open();
 }
 

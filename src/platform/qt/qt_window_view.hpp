@@ -77,6 +77,8 @@ class QtWindowView : public QDialog, public app::WindowView {
     void moveControl(int id, int x, int y, int width, int height) override;
     void repaint() override;
     void endDialog(int result) override;
+    app::Rect availableArea() const override;
+    void setLanguageMenuEnabled(bool enabled) override;
     void showMessage(const std::string& text) override;
     std::optional<std::string> chooseFirmwareFile() override;
     app::Choice askYesNoCancel(const std::string& text) override;
@@ -116,6 +118,8 @@ class QtWindowView : public QDialog, public app::WindowView {
     // The test-image window whose close is being asked about: the question and the save
     // dialog belong to it.
     QPointer<QWidget> closingImageWindow_;
+    // The last test-image window opened, so that the next one opens beside it.
+    QPointer<QWidget> lastImageWindow_;
     // Messages that came before the window was shown (start-up, first device open): they
     // open once the window stands where the user sees it.
     std::vector<QPointer<QWidget>> pendingMessages_;

@@ -20,7 +20,8 @@ QImage toQImage(const testimage::TestImage& image);
 class TestImageWindow : public QDialog {
     Q_OBJECT
   public:
-    // `mayClose` is asked on every close request; false keeps the window open.
+    // `mayClose` is asked on every close request; false keeps the window open. The window
+    // keeps a copy of the picture it was opened on.
     TestImageWindow(const testimage::TestImage& image, std::function<bool()> mayClose,
                     QWidget* parent = nullptr);
 
@@ -29,6 +30,7 @@ class TestImageWindow : public QDialog {
     // The destination the picture was last drawn to (empty before the first paint or when
     // nothing could be drawn).
     QRect lastDrawRect() const { return lastDraw_; }
+    const testimage::TestImage& picture() const { return image_; }
 
   protected:
     void paintEvent(QPaintEvent* event) override;
@@ -39,11 +41,10 @@ class TestImageWindow : public QDialog {
   private:
     const QImage& scaledPicture(const QSize& size);
 
-    const testimage::TestImage& image_;
+    const testimage::TestImage image_;
     std::function<bool()> mayClose_;
     QRect lastDraw_;
-    // The picture is rebuilt only when the bitmap or the size changes: a new image may
-    // arrive while the window is open, and it must show at the next paint.
+    // The picture is built at the first paint and scaled again only when the size changes.
     QByteArray shownDib_;
     QImage picture_;
     QImage scaled_;

@@ -234,6 +234,50 @@ TEST_F(QtWindow, MaintenanceKeysTwiceReturnTheWindowToItsSize) {
     EXPECT_FALSE(controller->maintenanceShown());
 }
 
+// With each language's own file (and its font), the grown window stays inside the screen's
+// usable area even when it was near the bottom edge: its buttons never leave the screen.
+TEST_F(QtWindow, TheGrownWindowAndItsButtonsStayOnTheScreenInEveryLanguage) {
+    const std::filesystem::path data = Q70_DATA_DIR;
+    for (const char* language : {"ENG", "JPN", "CHS"}) {
+        SCOPED_TRACE(language);
+        std::filesystem::copy_file(data / "Loc" / language / "Q70Uty.ini", folder / "Q70Uty.ini",
+                                   std::filesystem::copy_options::overwrite_existing);
+        start();
+        showActive();
+        const QRect area = view->screen()->availableGeometry();
+        view->move(area.x() + 20, area.bottom() - view->frameGeometry().height() - 10);
+        controller->onCommand(id::CmdToggleMaintenance);
+        ASSERT_TRUE(controller->maintenanceShown());
+        QTest::qWait(50);
+        const QRect frame = view->frameGeometry();
+        EXPECT_GE(frame.top(), area.top());
+        if (frame.height() <= area.height()) {
+            EXPECT_LE(frame.bottom(), area.bottom());
+        }
+        for (int b : {id::Reset, id::OK, id::Cancel, id::Apply, id::Update}) {
+            const QWidget* w = widget(b);
+            const QRect onScreen(w->mapToGlobal(QPoint(0, 0)), w->size());
+            EXPECT_TRUE(area.contains(onScreen)) << b;
+        }
+        view.reset();
+        controller.reset();
+    }
+}
+
+TEST_F(QtWindow, TheLanguageMenuIsDisabledWhileAnUpdateRuns) {
+    writeFile("fw.mot", std::string(40, 'S') + "\n" + std::string(40, 'S') + "\n");
+    start();
+    widget<QLineEdit>(id::FirmwarePath)
+        ->setText(QString::fromStdString((folder / "fw.mot").string()));
+    controller->onFirmwarePathEdited();
+    controller->onCommand(id::Update);
+    ASSERT_TRUE(controller->firmwareUpdating());
+    for (QAction* a : view->languageMenu()->actions()) EXPECT_FALSE(a->isEnabled());
+    sched.advance(10 * 50);
+    EXPECT_FALSE(controller->firmwareUpdating());
+    for (QAction* a : view->languageMenu()->actions()) EXPECT_TRUE(a->isEnabled());
+}
+
 // Everything in dialog units grows with the font, the client width too, so in pixels the
 // gap grows along with the buttons; what must hold is the formula on the real widths and
 // the fixed 183-pixel step.

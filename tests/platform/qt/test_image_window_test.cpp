@@ -84,10 +84,11 @@ TEST_F(TestImageWindowTest, PictureFillsTheHeightInItsProportionsFromTheTopLeft)
     EXPECT_EQ(window->lastDrawRect(), QRect(0, 0, 578, 400));
     EXPECT_NE(shown.pixel(300, 200), shown.pixel(590, 200)) << "picture, then background";
 
-    // A new image while the window is open shows at the next paint.
+    // A new image while the window is open goes to a window of its own; this one keeps
+    // its picture.
     loadPicture(image, folder, "ZZZZ");
     const QImage second = window->grab().toImage();
-    EXPECT_NE(second, shown);
+    EXPECT_EQ(second, shown);
 
     // Maximised or bigger, the picture still follows the height.
     window->resize(1000, 700);
@@ -199,13 +200,37 @@ TEST_F(TestImageWindowTest, EscAsksTooAndNoClosesWithoutAFile) {
     }
 }
 
-TEST_F(TestImageWindowTest, TwoImagesOpenTwoWindows) {
+TEST_F(TestImageWindowTest, TwoImagesOpenTwoWindowsEachSavingItsOwnPicture) {
     start();
     loadPicture(image, folder, "ONE", 400, 32);
     view->showTestImage();
+    const auto one = image.bitmapFileBytes();
     loadPicture(image, folder, "TWO", 400, 32);
     view->showTestImage();
-    EXPECT_EQ(view->testImageWindows().size(), 2u);
+    const auto windows = view->testImageWindows();
+    ASSERT_EQ(windows.size(), 2u);
+    // The second opens beside the first, not exactly over it.
+    EXPECT_NE(windows[0]->frameGeometry().topLeft(), windows[1]->frameGeometry().topLeft());
+    EXPECT_NE(windows[0]->grab().toImage(), windows[1]->grab().toImage());
+
+    // The first window saves the first picture; a place that cannot be written is told
+    // and keeps the window.
+    const QPointer<platform::TestImageWindow> first(windows[0]);
+    const std::string nowhere = (folder / "missing" / "one.bmp").string();
+    std::deque<std::optional<std::string>> choices = {nowhere, (folder / "one.bmp").string()};
+    view->bitmapFileHook = [&]() -> std::optional<std::string> {
+        auto c = choices.front();
+        choices.pop_front();
+        return c;
+    };
+    MessageBoxAnswer answer{QMessageBox::Yes};
+    answer.arm();
+    first->close();
+    EXPECT_TRUE(first && first->isVisible()) << "a failed save closed the window";
+    answer.arm();
+    first->close();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return first.isNull(); }, 2000));
+    EXPECT_EQ(readFile(folder / "one.bmp"), std::string(one.begin(), one.end()));
 }
 
 // The real event loop and timers here: the window and a message box are open while the

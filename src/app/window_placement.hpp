@@ -1,0 +1,21 @@
+#pragma once
+// Where windows go on the screen: kept inside the usable area, and new test-image windows
+// stepped away from the last one so that none hides another exactly.
+
+#include "app/window_view.hpp"
+
+namespace q70::app {
+
+// How far each new test-image window is stepped from the previous one.
+inline constexpr int kCascadeStepPx = 28;
+
+// The window moved (not resized) as little as needed to lie inside the area; a window
+// taller or wider than the area keeps its top-left corner in it. An empty area changes
+// nothing.
+Rect keepInside(const Rect& window, const Rect& area);
+
+// The top-left corner for a new window of `size` after one at `previous`: one step down
+// and right, back to the area's top-left corner when that would leave the area.
+Rect cascadeAfter(const Rect& previous, const Size& size, const Rect& area);
+
+}  // namespace q70::app
