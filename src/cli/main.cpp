@@ -10,6 +10,9 @@
 #include "platform/process_environment.hpp"
 #include "platform/program_folder.hpp"
 #include "platform/transport_factory.hpp"
+#if defined(Q70_HAVE_USB)
+#include "platform/usb/usb_transport.hpp"
+#endif
 
 int main(int argc, char** argv) {
     q70::platform::useBinaryStandardStreams();
@@ -29,6 +32,12 @@ int main(int argc, char** argv) {
            std::string& error) { return q70::platform::createTransport(address, clock, error); },
         q70::platform::localNow,
     };
+#if defined(Q70_HAVE_USB)
+    env.listBoards = [](std::vector<q70::link::FoundBoard>& boards, std::string& error) {
+        return q70::platform::listUsbBoards(q70::link::kDefaultUsbVendorId,
+                                            q70::link::kDefaultUsbProductId, boards, error);
+    };
+#endif
     // An exception would end in an abort, whose status a script cannot tell from others.
     try {
         return q70::cli::run(static_cast<int>(args.size()), argPointers.data(), env);
