@@ -67,36 +67,47 @@ void BandDecoder::decodeInsideBand(std::uint8_t*& out, std::uint8_t* limit) {
     std::uint32_t left = blockLeft_;
     while (p < last && left != 0) {
         const std::uint8_t ctl = *p;
-        std::size_t room = static_cast<std::size_t>(limit - o);
+        const std::size_t room = static_cast<std::size_t>(limit - o);
         if (ctl >= 0x80) {
             const std::uint32_t withValue = (ctl >> 6) & 1u;
             const std::uint32_t trailing = ((ctl >> 5) & 1u) ^ 1u;
             const std::uint32_t reps = 33u - (ctl & 0x1Fu);
             const std::uint32_t size = 1 + withValue + trailing;
             const std::uint32_t output = reps + trailing;
-            const std::uint8_t valueMask = withValue ? 0xFF : 0x00;
             if (output >= room || size >= left) break;
             // Runs come in trains (long white stretches): while the next code has the same
-            // control byte, its size is known before it is read.
-            do {
-                const std::uint8_t value = p[1] & valueMask;
-                if constexpr (Spare) {
-                    // Short runs are the most common: one 16-byte fill, the same for the
-                    // whole train.
-                    std::memset(o, value, 16);
-                    if (reps > 16) std::memset(o + 16, value, 17);
-                    // Without a trailing byte this lands on the next output byte, which is
-                    // written again later.
-                    o[reps] = p[size - 1];
-                } else {
-                    std::memset(o, value, reps);
-                    if (trailing) o[reps] = p[size - 1];
-                }
-                o += output;
-                room -= output;
-                p += size;
-                left -= size;
-            } while (p < last && *p == ctl && output < room && size < left);
+            // control byte, its size is known before it is read, and the limits above reduce
+            // to one bound on each pointer for the whole train.
+            const std::uint8_t* const trainStart = p;
+            const std::uint8_t* const pStop =
+                p + std::min<std::size_t>(left - size, static_cast<std::size_t>(last - p));
+            std::uint8_t* const oStop = o + (room - output);
+            const auto train = [&](auto valueOf) {
+                do {
+                    const std::uint8_t value = valueOf(p);
+                    if constexpr (Spare) {
+                        // Short runs are the most common: one 16-byte fill, the same for the
+                        // whole train.
+                        std::memset(o, value, 16);
+                        if (reps > 16) std::memset(o + 16, value, 17);
+                        // Without a trailing byte this lands on the next output byte, which
+                        // is written again later.
+                        o[reps] = p[size - 1];
+                    } else {
+                        std::memset(o, value, reps);
+                        if (trailing) o[reps] = p[size - 1];
+                    }
+                    o += output;
+                    p += size;
+                } while (p < pStop && o < oStop && *p == ctl);
+            };
+            // White runs carry no value byte: the fill is the same for every code.
+            if (withValue) {
+                train([](const std::uint8_t* code) { return code[1]; });
+            } else {
+                train([](const std::uint8_t*) { return std::uint8_t{0}; });
+            }
+            left -= static_cast<std::uint32_t>(p - trainStart);
         } else {
             const std::uint32_t n = ctl + 1u;
             if (n >= room || n + 1 >= left) break;
@@ -444,6 +455,20 @@ void rotateBlocks(BlockKernel block, unsigned blockLines, unsigned blockDots,
                     std::uint8_t* dst = bits + static_cast<std::size_t>(y0) * stride + r0 / 8;
                     if (rowsHere == blockLines && dotsHere == blockDots) {
                         block(src, lineBytes, dst, stride);
+                        continue;
+                    }
+                    // Where the image is at least a block in size and the edge falls on a
+                    // byte, a whole block ending at the edge overlaps its neighbour instead:
+                    // the bytes written twice get the same values, and no copy is needed.
+                    const bool shiftDots =
+                        dotsHere == blockDots || (usableDots >= blockDots && usableDots % 8 == 0);
+                    const bool shiftLines =
+                        rowsHere == blockLines || (rows >= blockLines && rows % 8 == 0);
+                    if (shiftDots && shiftLines) {
+                        const std::uint64_t y = std::min<std::uint64_t>(y0, usableDots - blockDots);
+                        const std::uint32_t r = std::min<std::uint32_t>(r0, rows - blockLines);
+                        block(lines + static_cast<std::size_t>(r) * lineBytes + y / 8, lineBytes,
+                              bits + static_cast<std::size_t>(y) * stride + r / 8, stride);
                         continue;
                     }
                     alignas(64) std::uint8_t in[kMaxBlockLines * kMaxBlockDots / 8] = {};
