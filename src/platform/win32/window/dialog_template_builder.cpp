@@ -111,7 +111,7 @@ std::vector<std::uint8_t> buildMainDialogTemplate(const DialogFont& font) {
     TemplateWriter w;
     // No WS_VISIBLE: shown after the controller's first layout. Minimise and maximise
     // boxes cannot stand beside the caption's help button.
-    header(w, WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME,
+    header(w, WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_CONTEXTHELP,
            WS_EX_CONTEXTHELP | WS_EX_APPWINDOW, static_cast<int>(controls.size()),
            window::kMainDialogSize, window::kMainDialogCaption, font);
     for (const ControlTemplate& c : controls) {

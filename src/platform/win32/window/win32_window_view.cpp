@@ -338,6 +338,7 @@ window::Rect Win32WindowView::windowRect() const {
 void Win32WindowView::moveWindow(const window::Rect& rect) {
     if (window_ != nullptr) {
         ::MoveWindow(window_, rect.left, rect.top, rect.width(), rect.height(), TRUE);
+        invalidateAll();
     }
 }
 
@@ -356,12 +357,21 @@ window::Size Win32WindowView::controlSize(int controlId) const {
 }
 
 void Win32WindowView::moveControl(int controlId, int x, int y, int width, int height) {
-    if (HWND w = control(controlId)) ::MoveWindow(w, x, y, width, height, TRUE);
+    if (HWND w = control(controlId)) {
+        ::MoveWindow(w, x, y, width, height, TRUE);
+        invalidateAll();
+    }
+}
+
+void Win32WindowView::invalidateAll() {
+    // The controls too: the dialog does not clip its children, so a pending erase of its
+    // background alone would wipe out controls that were just painted.
+    ::RedrawWindow(window_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
 }
 
 void Win32WindowView::repaint() {
     if (window_ == nullptr) return;
-    ::InvalidateRect(window_, nullptr, TRUE);
+    invalidateAll();
     ::UpdateWindow(window_);
 }
 

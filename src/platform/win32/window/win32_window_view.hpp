@@ -98,6 +98,7 @@ class Win32WindowView : public window::WindowView {
     void showPending();
     int messageBox(HWND owner, const std::wstring& text, UINT type);
     HWND dialogOwner() const;
+    void invalidateAll();
 
     const testimage::TestImage& image_;
     std::wstring caption_;
