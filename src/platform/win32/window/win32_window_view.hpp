@@ -49,6 +49,7 @@ class Win32WindowView : public window::WindowView {
     HWND handle() const { return window_; }
     HWND control(int id) const;
     HMENU languageMenu() const { return menu_; }
+    HACCEL accelerators() const { return accelerators_; }
     bool ended() const { return ended_; }
     int endCode() const { return endCode_; }
     // The test-image windows now open, oldest first.
