@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstring>
+#include <random>
 #include <string_view>
 #include <vector>
 
@@ -72,8 +73,16 @@ std::vector<std::uint8_t> testSheet() {
     return lines;
 }
 
-void BM_DecodeRotate(benchmark::State& state) {
-    const std::vector<std::uint8_t> data = encodeLines(testSheet(), kWidth, kBytesPerLine);
+// A page with ink everywhere, half its dots at random: no white scan line or tile to skip.
+std::vector<std::uint8_t> densePage() {
+    std::vector<std::uint8_t> lines(std::size_t{kWidth} * kBytesPerLine);
+    std::mt19937 gen(7);
+    for (auto& b : lines) b = static_cast<std::uint8_t>(gen());
+    return lines;
+}
+
+void decodeRotate(benchmark::State& state, const std::vector<std::uint8_t>& lines) {
+    const std::vector<std::uint8_t> data = encodeLines(lines, kWidth, kBytesPerLine);
     TestImage image;
     image.setHeader(kWidth, kHeight, static_cast<std::uint32_t>(data.size()), 'W');
     // The data as the engine hands it over, without the file write.
@@ -83,10 +92,68 @@ void BM_DecodeRotate(benchmark::State& state) {
         if (!image.buildBitmap()) state.SkipWithError("no bitmap");
         benchmark::DoNotOptimize(image.bits().data());
     }
+    state.SetLabel(rotateKernelName(rotateKernel()));
     state.counters["data_bytes"] = static_cast<double>(data.size());
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * kImageBytes);
 }
+
+void BM_DecodeRotate(benchmark::State& state) {
+    decodeRotate(state, testSheet());
+}
 BENCHMARK(BM_DecodeRotate)->Unit(benchmark::kMicrosecond);
+
+void BM_DecodeRotateDense(benchmark::State& state) {
+    decodeRotate(state, densePage());
+}
+BENCHMARK(BM_DecodeRotateDense)->Unit(benchmark::kMicrosecond);
+
+// The decoder alone, into a line store of the whole page, for telling its share apart.
+void decodeOnly(benchmark::State& state, const std::vector<std::uint8_t>& lines) {
+    const std::vector<std::uint8_t> data = encodeLines(lines, kWidth, kBytesPerLine);
+    std::vector<std::uint8_t> store(lines.size());
+    for (auto _ : state) {
+        BandDecoder decoder(data);
+        for (std::uint32_t line = 0; line < kWidth; line += 8)
+            decoder.decodeBand(store.data() + std::size_t{line} * kBytesPerLine, kHeight, 8);
+        benchmark::DoNotOptimize(store.data());
+        benchmark::ClobberMemory();
+    }
+    if (store != lines) state.SkipWithError("decoded lines differ");
+    state.counters["data_bytes"] = static_cast<double>(data.size());
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * lines.size());
+}
+
+void BM_Decode(benchmark::State& state) {
+    decodeOnly(state, testSheet());
+}
+BENCHMARK(BM_Decode)->Unit(benchmark::kMicrosecond);
+
+void BM_DecodeDense(benchmark::State& state) {
+    decodeOnly(state, densePage());
+}
+BENCHMARK(BM_DecodeDense)->Unit(benchmark::kMicrosecond);
+
+// The rotation alone, one kernel at a time, on the dense page (every tile transposed).
+void BM_Rotate(benchmark::State& state, RotateKernel kernel) {
+    if (!rotateKernelAvailable(kernel)) {
+        state.SkipWithError("this processor lacks the kernel's instructions");
+        return;
+    }
+    std::vector<std::uint8_t> store(std::size_t{kRoundedWidth} * kBytesPerLine, 0);
+    const std::vector<std::uint8_t> lines = densePage();
+    std::memcpy(store.data(), lines.data(), lines.size());
+    std::vector<std::uint8_t> bits(kImageBytes);
+    for (auto _ : state) {
+        rotateLinesWith(kernel, store.data(), kRoundedWidth, kBytesPerLine, kHeight, bits.data(),
+                        kStride);
+        benchmark::DoNotOptimize(bits.data());
+        benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * kImageBytes);
+}
+BENCHMARK_CAPTURE(BM_Rotate, scalar, RotateKernel::Scalar)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_Rotate, avx2, RotateKernel::Avx2)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_Rotate, avx512, RotateKernel::Avx512)->Unit(benchmark::kMicrosecond);
 
 void BM_NaiveRotate(benchmark::State& state) {
     std::vector<std::uint8_t> store(std::size_t{kRoundedWidth} * kBytesPerLine, 0);

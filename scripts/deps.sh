@@ -6,7 +6,7 @@ set -euo pipefail
 Q70_PACKAGES=(
     cmake ninja-build g++ pkg-config
     qt6-base-dev libgl-dev qt6-translations-l10n
-    libusb-1.0-0-dev
+    libusb-1.0-0-dev umockdev libumockdev-dev libglib2.0-dev
     libcli11-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     clang libclang-rt-14-dev

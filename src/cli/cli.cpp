@@ -1,12 +1,15 @@
 #include "cli/cli.hpp"
 
 #include <CLI/CLI.hpp>
+#include <cstdio>
 #include <memory>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "cli/arguments.hpp"
+#include "cli/record.hpp"
 #include "link/date_time_text.hpp"
 #include "link/device_address.hpp"
 
@@ -18,6 +21,7 @@ constexpr const char* kVersion = "q70ctl " Q70_VERSION;
 
 // Laid out for help2man as well: each item a word, two spaces, its text.
 constexpr const char* kFooter = R"(Usage of the commands:
+  list [--json]         the boards connected by USB and their addresses
   info [--json]         device information, firmware version and status
   get [--json]          the five settings
   set [NAME=VALUE ...] [--time now|YYYY-MM-DDTHH:MM]
@@ -33,6 +37,7 @@ q70ctl COMMAND --help tells more about each.
 
 Device addresses:
   usb              the first board on USB (usb:VVVV:PPPP picks vendor and product id)
+  usb:BUS-PORT     the board on that bus and port path, e.g. usb:1-4.2 (see list)
   unix:PATH        a board served on a Unix-domain socket (q70-board-sim --listen PATH)
   sim              the simulated board built into q70ctl
 
@@ -67,6 +72,49 @@ struct Options {
     std::uint32_t height = 0;
 };
 
+// One line per board, the address first, so that a shell can take the first word.
+int listBoards(Environment& env, bool json) {
+    std::vector<link::FoundBoard> boards;
+    std::string error;
+    if (!env.listBoards) {
+        env.err << "q70ctl: This build has no USB support.\n";
+        return kExitNoDevice;
+    }
+    if (!env.listBoards(boards, error)) {
+        env.err << "q70ctl: " << error << '\n';
+        return kExitNoDevice;
+    }
+    if (json) env.out << '[';
+    for (std::size_t i = 0; i < boards.size(); ++i) {
+        const link::FoundBoard& b = boards[i];
+        char id[16];
+        std::snprintf(id, sizeof id, "%04x:%04x", b.vendorId, b.productId);
+        if (json) {
+            Record r;
+            r.text("address", "usb:" + b.port);
+            r.text("port", b.port);
+            r.number("bus", b.bus);
+            r.number("device", b.device);
+            r.text("id", id);
+            r.text("serial", b.serial);
+            std::ostringstream one;
+            r.printJson(one);
+            std::string text = one.str();
+            if (!text.empty() && text.back() == '\n') text.pop_back();
+            env.out << (i == 0 ? "" : ", ") << text;
+        } else {
+            env.out << "usb:" << b.port << " bus=" << b.bus << " device=" << b.device
+                    << " id=" << id;
+            if (!b.serial.empty()) env.out << " serial=" << b.serial;
+            env.out << '\n';
+        }
+    }
+    if (json) env.out << "]\n";
+    env.out << std::flush;
+    if (boards.empty() && !json) env.err << "q70ctl: no Q-70 board is connected by USB.\n";
+    return kExitOk;
+}
+
 }  // namespace
 
 int run(int argc, const char* const* argv, Environment& env) {
@@ -87,6 +135,10 @@ int run(int argc, const char* const* argv, Environment& env) {
         ->capture_default_str()
         ->check(CLI::Range(1, 3'600'000).description(""))
         ->type_name("MS");
+
+    CLI::App* list = app.add_subcommand(
+        "list", "Print the boards connected by USB, one a line: address, bus, device, id, serial");
+    list->add_flag("--json", o.json, "Print one JSON array of objects with the same names");
 
     CLI::App* info = app.add_subcommand(
         "info", "Print the device information, firmware version and status as NAME=VALUE lines");
@@ -154,6 +206,7 @@ int run(int argc, const char* const* argv, Environment& env) {
         return rc == 0 ? kExitOk : kExitUsage;
     }
 
+    if (list->parsed()) return listBoards(env, o.json);
     if (decode->parsed()) {
         if (o.height % 8 != 0) {
             env.err << "q70ctl: --height must be a multiple of 8 (dots come in bytes of 8)\n";

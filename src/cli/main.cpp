@@ -12,6 +12,9 @@
 #include "cli/cli.hpp"
 #include "platform/program_folder.hpp"
 #include "platform/transport_factory.hpp"
+#if defined(Q70_HAVE_USB)
+#include "platform/usb/usb_transport.hpp"
+#endif
 
 namespace {
 
@@ -43,6 +46,12 @@ int main(int argc, char** argv) {
            std::string& error) { return q70::platform::createTransport(address, clock, error); },
         localNow,
     };
+#if defined(Q70_HAVE_USB)
+    env.listBoards = [](std::vector<q70::link::FoundBoard>& boards, std::string& error) {
+        return q70::platform::listUsbBoards(q70::link::kDefaultUsbVendorId,
+                                            q70::link::kDefaultUsbProductId, boards, error);
+    };
+#endif
     // An exception would end in an abort, whose status a script cannot tell from others.
     try {
         return q70::cli::run(argc, argv, env);

@@ -31,6 +31,12 @@ link::ReadResult MonitoredTransport::readPacket(link::PacketBuffer& buffer, int 
     return r;
 }
 
+bool MonitoredTransport::stillThere() {
+    if (inner_.stillThere()) return true;
+    lastRead_ = link::ReadStatus::Failed;  // the close that follows is for a lost board
+    return false;
+}
+
 void MonitoredTransport::close() {
     // The link closes the device only when it gives up on a read: after a failed read
     // (the board is gone) or after waiting past its answer timeout (the last read found

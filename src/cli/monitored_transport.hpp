@@ -27,6 +27,7 @@ class MonitoredTransport : public link::DeviceTransport {
     bool writePacket(std::span<const std::uint8_t> packet) override;
     link::ReadResult readPacket(link::PacketBuffer& buffer, int maxWaitMs) override;
     void close() override;
+    bool stillThere() override;
     const char* lastError() const override { return inner_.lastError(); }
 
     // Called when one of the events happens, before the link reacts to it.

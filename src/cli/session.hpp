@@ -39,6 +39,8 @@ struct Environment {
     TransportFactory makeTransport;
     // The computer's local date and time (the pickers' start value and --time now).
     std::function<link::DateTime()> localNow;
+    // The boards on USB, for `list`; empty when this build has no USB.
+    std::function<bool(std::vector<link::FoundBoard>&, std::string& error)> listBoards = {};
 };
 
 class Session : private app::ExchangeObserver {

@@ -1,13 +1,15 @@
 #include "cli/tick_loop.hpp"
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
 namespace q70::cli {
 
 void Scheduler::startTimer(int id, int periodMs) {
-    // Starting a running timer replaces its period and starts the count again.
-    const int period = periodMs > 0 ? periodMs : 1;
+    // Starting a running timer replaces its period and starts the count again. Period 0:
+    // due at once, after the ticks already due.
+    const int period = std::max(periodMs, 0);
     timers_[id] = Timer{period, nowMs() + static_cast<std::uint64_t>(period)};
 }
 

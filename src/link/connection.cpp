@@ -1,5 +1,7 @@
 #include "link/connection.hpp"
 
+#include <algorithm>
+
 namespace q70::link {
 
 Connection::Connection(DeviceTransport& transport, TimerService& timers, const Clock& clock,
@@ -59,6 +61,7 @@ void Connection::onTimer(int timerId) {
 }
 
 void Connection::pump() {
+    const std::uint64_t start = clock_.nowMs();
     if (statusOwed_ && !listener_.isFirmwareUpdating()) queueNextStatus();
     if (engine_.hasRequestToSend() && device_.deviceOpen && device_.transport->isOpen()) {
         engine_.sendNextRequest();
@@ -70,16 +73,52 @@ void Connection::pump() {
             return;
         }
     }
-    if (engine_.isAwaitingAnswer() && !engine_.receiveAnswer()) {
-        timers_.stopTimer(kPumpTimer);
-        linkFailed();
-        listener_.onExchangeFailed(device_.deviceOpen && device_.transport->isOpen());
+    if (engine_.isAwaitingAnswer()) {
+        if (!engine_.receiveAnswer()) {
+            answerFailed();
+        } else if (engine_.receivingImage()) {
+            readImageSlice(start);
+        }
     }
     if (engine_.batchState() == BatchState::Drained) {
         engine_.clearBatchState();
         // Nothing is refreshed from a link that has just failed; the restart will.
         if (!restartPending_) listener_.onQueueDrainedRefresh();
     }
+}
+
+// The rest of a test image needs no request of its own, so it is read as fast as the board
+// sends it, but for one tick's length at most: then the event loop has its turn and the
+// next tick comes at once. Requests keep their pace, as none goes out before the image
+// is complete.
+void Connection::readImageSlice(std::uint64_t sliceStartMs) {
+    const int longest = std::max(engine_.options().maxWaitMs, 0);
+    int lastWait = longest;  // the tick's first read had the full wait
+    for (int packets = 1; engine_.receivingImage(); ++packets) {
+        if (engine_.lastReadPending()) {
+            // Nothing came within the full wait: the engine keeps the usual pace. A wait the
+            // slice cut short gets its full length at once.
+            if (lastWait < longest) timers_.startTimer(kPumpTimer, kAtOncePeriodMs);
+            return;
+        }
+        const std::uint64_t now = clock_.nowMs();
+        const std::uint64_t used = now >= sliceStartMs ? now - sliceStartMs : 0;
+        if (used >= static_cast<std::uint64_t>(longest) || packets >= kImageSlicePackets) {
+            timers_.startTimer(kPumpTimer, kAtOncePeriodMs);
+            return;
+        }
+        lastWait = longest - static_cast<int>(used);
+        if (!engine_.receiveAnswer(lastWait)) {
+            answerFailed();
+            return;
+        }
+    }
+}
+
+void Connection::answerFailed() {
+    timers_.stopTimer(kPumpTimer);
+    linkFailed();
+    listener_.onExchangeFailed(device_.deviceOpen && device_.transport->isOpen());
 }
 
 void Connection::linkFailed() {
@@ -99,6 +138,17 @@ void Connection::restart() {
 
 void Connection::reconnect() {
     if (device_.deviceOpen && device_.transport->isOpen()) {
+        if (!device_.transport->stillThere()) {
+            // Told of the removal before a poll found it: a failed read now, rather than a
+            // failed write at the next poll. The user is told, and the link starts again
+            // once the board is back.
+            device_.transport->close();
+            engine_.receiveAnswer();  // fails on the closed handle
+            timers_.stopTimer(kPumpTimer);
+            linkFailed();
+            listener_.onExchangeFailed(false);
+            return;
+        }
         // The board is there but its last exchange failed: start again after a pause.
         if (restartPending_ && clock_.nowMs() >= restartAtMs_) restart();
         return;

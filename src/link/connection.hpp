@@ -11,6 +11,9 @@
 
 namespace q70::link {
 
+// Packets of one test image read in a single pump tick at most, beside the time bound.
+inline constexpr int kImageSlicePackets = 64;
+
 class Connection : private StatusHandler {
   public:
     Connection(DeviceTransport& transport, TimerService& timers, const Clock& clock,
@@ -48,6 +51,9 @@ class Connection : private StatusHandler {
     void handleStatusWithheld() override;
     void queueNextStatus();
     void pump();
+    void readImageSlice(std::uint64_t sliceStartMs);
+    // A read failed or an answer did not match: timer 1 stops and the link starts again.
+    void answerFailed();
     void reconnect();
     void linkFailed();
     // As on the first start: a clean ring, both timers fast, the eight reads.

@@ -6,7 +6,8 @@ namespace q70::link {
 namespace {
 
 constexpr std::string_view kForms =
-    "use usb, usb:VVVV:PPPP (hexadecimal vendor and product id), unix:PATH, sim or \\\\.\\NAME";
+    "use usb, usb:VVVV:PPPP (hexadecimal vendor and product id), usb:BUS-PORT[.PORT...] "
+    "(as q70ctl list shows), unix:PATH, sim or \\\\.\\NAME";
 
 bool startsWithNoCase(std::string_view text, std::string_view prefix) {
     if (text.size() < prefix.size()) return false;
@@ -43,6 +44,27 @@ bool parseHexId(std::string_view text, std::uint16_t& out) {
     return true;
 }
 
+// BUS-PORT[.PORT...]: decimal numbers, a bus of 1 to 3 digits, up to seven ports.
+bool isPortPath(std::string_view text) {
+    const std::size_t dash = text.find('-');
+    if (dash == 0 || dash == std::string_view::npos || dash > 3) return false;
+    for (std::size_t i = 0; i < dash; ++i)
+        if (text[i] < '0' || text[i] > '9') return false;
+    int ports = 0;
+    std::size_t digits = 0;
+    for (std::size_t i = dash + 1; i <= text.size(); ++i) {
+        if (i == text.size() || text[i] == '.') {
+            if (digits == 0 || digits > 3 || ++ports > 7) return false;
+            digits = 0;
+        } else if (text[i] >= '0' && text[i] <= '9') {
+            ++digits;
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 bool parseDeviceAddress(std::string_view text, DeviceAddress& out, std::string& error) {
@@ -53,6 +75,18 @@ bool parseDeviceAddress(std::string_view text, DeviceAddress& out, std::string& 
         result.kind = DeviceKind::Usb;
     } else if (startsWithNoCase(text, "usb:")) {
         const std::string_view ids = text.substr(4);
+        if (ids.find('-') != std::string_view::npos) {
+            if (!isPortPath(ids)) {
+                error = "Bad USB address " + quoted +
+                        ": expected usb:BUS-PORT[.PORT...] with decimal numbers (for example "
+                        "usb:1-4.2, as q70ctl list shows).";
+                return false;
+            }
+            result.kind = DeviceKind::Usb;
+            result.usbPort = std::string(ids);
+            out = std::move(result);
+            return true;
+        }
         const std::size_t colon = ids.find(':');
         if (colon == std::string_view::npos || !parseHexId(ids.substr(0, colon), result.vendorId) ||
             !parseHexId(ids.substr(colon + 1), result.productId)) {
@@ -87,6 +121,7 @@ bool parseDeviceAddress(std::string_view text, DeviceAddress& out, std::string& 
 std::string formatDeviceAddress(const DeviceAddress& address) {
     switch (address.kind) {
         case DeviceKind::Usb: {
+            if (!address.usbPort.empty()) return "usb:" + address.usbPort;
             char ids[16];
             std::snprintf(ids, sizeof ids, "%04x:%04x", address.vendorId, address.productId);
             return std::string("usb:") + ids;

@@ -129,19 +129,22 @@ bool TransferEngine::rejectBadPacket() {
     return false;
 }
 
-bool TransferEngine::receiveAnswer() {
+bool TransferEngine::receiveAnswer(int maxWaitMs) {
+    lastReadPending_ = false;
     if (device_.transport == nullptr || !device_.transport->isOpen()) return readFailed();
 
     const std::uint64_t now = clock_.nowMs();
     const std::uint64_t waited = now >= state_.lastActivityMs ? now - state_.lastActivityMs : 0;
     const auto timeout = static_cast<std::uint64_t>(std::max(options_.answerTimeoutMs, 0));
     const std::uint64_t left = waited < timeout ? timeout - waited : 0;
-    const int wait =
-        static_cast<int>(std::min<std::uint64_t>(left, std::max(options_.maxWaitMs, 0)));
+    const int longest =
+        maxWaitMs < 0 ? options_.maxWaitMs : std::min(maxWaitMs, options_.maxWaitMs);
+    const int wait = static_cast<int>(std::min<std::uint64_t>(left, std::max(longest, 0)));
 
     const ReadResult r = device_.transport->readPacket(state_.receiveBuffer, wait);
     if (r.status == ReadStatus::Failed) return readFailed();
     if (r.status == ReadStatus::Pending) {
+        lastReadPending_ = true;
         const std::uint64_t later = clock_.nowMs();
         if (later >= state_.lastActivityMs && later - state_.lastActivityMs >= timeout) {
             return readFailed();

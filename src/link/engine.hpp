@@ -76,8 +76,13 @@ class TransferEngine {
     bool isAwaitingAnswer() const { return state_.awaitingAnswer; }
     void sendNextRequest();
     // True while the exchange is in order (answer handled and matched, an image still
-    // arriving, or an answer not yet due); false on any failure.
-    bool receiveAnswer();
+    // arriving, or an answer not yet due); false on any failure. The read waits at most
+    // maxWaitMs, and never longer than the configured longest wait.
+    bool receiveAnswer(int maxWaitMs = -1);
+    // The last receiveAnswer found nothing to read within its wait.
+    bool lastReadPending() const { return lastReadPending_; }
+    // The rest of a test image (or of a refused one) is still to be read.
+    bool receivingImage() const { return state_.awaitingAnswer && !state_.expectAnswerStart; }
     // Runs the handler for the answer's code; true when it matched the last request.
     bool dispatchAnswer(const AnswerView& answer);
 
@@ -106,6 +111,7 @@ class TransferEngine {
     StatusHandler& status_;
     LinkOptions options_;
     TransferState state_;
+    bool lastReadPending_ = false;
 };
 
 }  // namespace q70::link

@@ -10,6 +10,8 @@ inline constexpr int kReconnectTimer = 2;
 
 inline constexpr int kFastPeriodMs = 50;
 inline constexpr int kIdlePeriodMs = 1000;
+// Due as soon as the event loop has had its turn.
+inline constexpr int kAtOncePeriodMs = 0;
 inline constexpr int kSlowReconnectPeriodMs = 1500;
 
 class TimerService {

@@ -36,6 +36,9 @@ class DeviceTransport {
     virtual ReadResult readPacket(PacketBuffer& buffer, int maxWaitMs) = 0;
     // Releases the handle; harmless when it is not open.
     virtual void close() = 0;
+    // False once the platform has told that the open device was removed (USB hotplug),
+    // before any read or write found out. Transports that cannot tell say true.
+    virtual bool stillThere() { return true; }
     // Why the last open failed, for front ends that can say more than the catalogue text
     // (for example missing permissions on a USB device). Empty when there is nothing to add.
     virtual const char* lastError() const { return ""; }

@@ -38,6 +38,7 @@ class OpenProblemReporter : public link::DeviceTransport {
         return inner_.readPacket(buffer, maxWaitMs);
     }
     void close() override { inner_.close(); }
+    bool stillThere() override { return inner_.stillThere(); }
     const char* lastError() const override { return inner_.lastError(); }
 
   private:

@@ -24,7 +24,8 @@ std::unique_ptr<link::DeviceTransport> createTransport(const link::DeviceAddress
             return std::make_unique<UnixSocketTransport>(address.path);
         case link::DeviceKind::Usb:
 #if defined(Q70_HAVE_USB)
-            return std::make_unique<UsbTransport>(address.vendorId, address.productId);
+            return std::make_unique<UsbTransport>(address.vendorId, address.productId,
+                                                  address.usbPort);
 #else
             error = "This build has no USB support (it was configured with Q70_BUILD_USB=OFF).";
             return nullptr;

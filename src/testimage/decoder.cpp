@@ -5,6 +5,8 @@
 #include <bit>
 #include <cstring>
 
+#include "testimage/rotate_kernels.hpp"
+
 namespace q70::testimage {
 
 bool BandDecoder::startCode() {
@@ -50,21 +52,22 @@ namespace {
 constexpr std::size_t kLongestCode = 1 + 128;
 }  // namespace
 
-// The common case, kept tight: whole codes that end inside the current row, with enough
-// data left that every read is in bounds. With Spare (at least 128 bytes of band after the
-// row), copies and fills are of fixed size and may write past the code's output, never
-// past the band; what follows rewrites those bytes. Stops in front of anything else (a row
-// end, a block end, a code longer than its block, the last bytes of the data) and leaves
-// it to the careful path.
+// The common case, kept tight: whole codes whose output ends before `limit`, with enough
+// data left that every read is in bounds. The rows of a band lie end to end, so a code that
+// runs on into the next row needs nothing special. With Spare (at least 128 bytes of band after
+// `limit`), copies and fills are of fixed size and may write past the code's output, never
+// past the band; what follows rewrites those bytes. Stops in front of anything else (the
+// band's end, a block's last code, whose row end rules are the careful path's, a code
+// longer than its block, the last bytes of the data).
 template <bool Spare>
-void BandDecoder::decodeInsideRow(std::uint8_t*& out, std::uint8_t* rowEnd) {
+void BandDecoder::decodeInsideBand(std::uint8_t*& out, std::uint8_t* limit) {
     const std::uint8_t* p = data_.data() + pos_;
     const std::uint8_t* const last = data_.data() + data_.size() - kLongestCode;
     std::uint8_t* o = out;
     std::uint32_t left = blockLeft_;
     while (p < last && left != 0) {
         const std::uint8_t ctl = *p;
-        std::size_t room = static_cast<std::size_t>(rowEnd - o);
+        std::size_t room = static_cast<std::size_t>(limit - o);
         if (ctl >= 0x80) {
             const std::uint32_t withValue = (ctl >> 6) & 1u;
             const std::uint32_t trailing = ((ctl >> 5) & 1u) ^ 1u;
@@ -72,13 +75,16 @@ void BandDecoder::decodeInsideRow(std::uint8_t*& out, std::uint8_t* rowEnd) {
             const std::uint32_t size = 1 + withValue + trailing;
             const std::uint32_t output = reps + trailing;
             const std::uint8_t valueMask = withValue ? 0xFF : 0x00;
-            if (output >= room || size > left) break;
+            if (output >= room || size >= left) break;
             // Runs come in trains (long white stretches): while the next code has the same
             // control byte, its size is known before it is read.
             do {
                 const std::uint8_t value = p[1] & valueMask;
                 if constexpr (Spare) {
-                    std::memset(o, value, 33);
+                    // Short runs are the most common: one 16-byte fill, the same for the
+                    // whole train.
+                    std::memset(o, value, 16);
+                    if (reps > 16) std::memset(o + 16, value, 17);
                     // Without a trailing byte this lands on the next output byte, which is
                     // written again later.
                     o[reps] = p[size - 1];
@@ -90,10 +96,10 @@ void BandDecoder::decodeInsideRow(std::uint8_t*& out, std::uint8_t* rowEnd) {
                 room -= output;
                 p += size;
                 left -= size;
-            } while (p < last && *p == ctl && output < room && size <= left);
+            } while (p < last && *p == ctl && output < room && size < left);
         } else {
             const std::uint32_t n = ctl + 1u;
-            if (n >= room || n + 1 > left) break;
+            if (n >= room || n + 1 >= left) break;
             if (Spare && n <= 16) {
                 std::memcpy(o, p + 1, 16);
             } else if (Spare) {
@@ -149,18 +155,10 @@ void BandDecoder::decodeBand(std::uint8_t* out, std::uint32_t dots, std::uint32_
             }
             if (data_.size() - pos_ > kLongestCode) {
                 std::uint8_t* const before = o;
-                if (end - rowEnd >= 128) {
-                    decodeInsideRow<true>(o, rowEnd);
-                } else {
-                    decodeInsideRow<false>(o, rowEnd);
-                }
+                if (end - o > 128) decodeInsideBand<true>(o, end - 128);
+                decodeInsideBand<false>(o, end);
                 if (o != before) {
-                    if (blockLeft_ == 0) {
-                        // The block ended inside the row: the rest of the row is white.
-                        std::memset(o, 0, static_cast<std::size_t>(rowEnd - o));
-                        o = rowEnd;
-                        rowEnd += lineBytes;
-                    }
+                    while (o >= rowEnd) rowEnd += lineBytes;
                     continue;
                 }
             }
@@ -396,8 +394,10 @@ void rotateTile(const std::uint8_t* lines, std::uint32_t rows, std::size_t lineB
 
 }  // namespace
 
-void rotateLines(const std::uint8_t* lines, std::uint32_t rows, std::size_t lineBytes,
-                 std::uint32_t dots, std::uint8_t* bits, std::size_t stride) {
+namespace {
+
+void rotateLinesScalar(const std::uint8_t* lines, std::uint32_t rows, std::size_t lineBytes,
+                       std::uint32_t dots, std::uint8_t* bits, std::size_t stride) {
     // Never read past a scan line, whatever `dots` says.
     const std::uint64_t usableDots = std::min<std::uint64_t>(dots, std::uint64_t{lineBytes} * 8);
     // Tiles in groups of 8 x 8, so that the cache lines read and written are used whole.
@@ -411,6 +411,119 @@ void rotateLines(const std::uint8_t* lines, std::uint32_t rows, std::size_t line
                     rotateTile(lines, rows, lineBytes, usableDots, bits, stride, r0, y0);
         }
     }
+}
+
+#ifdef Q70_ROTATE_X86
+using BlockKernel = void (*)(const std::uint8_t*, std::size_t, std::uint8_t*, std::size_t);
+constexpr unsigned kMaxBlockLines = 128;
+constexpr unsigned kMaxBlockDots = 256;
+
+// Blocks of `blockLines` scan lines by `blockDots` dots through a vector kernel. A block cut
+// by the edge of the image goes through a padded copy: missing scan lines read as white, and
+// only the rows and columns that exist are written back.
+void rotateBlocks(BlockKernel block, unsigned blockLines, unsigned blockDots,
+                  const std::uint8_t* lines, std::uint32_t rows, std::size_t lineBytes,
+                  std::uint32_t dots, std::uint8_t* bits, std::size_t stride) {
+    const std::uint64_t usableDots = std::min<std::uint64_t>(dots, std::uint64_t{lineBytes} * 8);
+    const std::size_t blockBytes = blockDots / 8;
+    const std::size_t blockRowBytes = blockLines / 8;
+    // Groups of about 512 x 512, so that the cache lines read and written are used whole.
+    constexpr std::uint32_t kGroup = 8 * 64;
+    const std::uint64_t yStep = std::max<std::uint64_t>(kGroup, blockDots);
+    for (std::uint32_t r1 = 0; r1 < rows; r1 += kGroup) {
+        const std::uint32_t rEnd = std::min<std::uint32_t>(rows, r1 + kGroup);
+        for (std::uint64_t y1 = 0; y1 < usableDots; y1 += yStep) {
+            const std::uint64_t yEnd = std::min<std::uint64_t>(usableDots, y1 + yStep);
+            for (std::uint64_t y0 = y1; y0 < yEnd; y0 += blockDots) {
+                for (std::uint32_t r0 = r1; r0 < rEnd; r0 += blockLines) {
+                    const std::size_t rowsHere = std::min<std::uint32_t>(blockLines, rows - r0);
+                    const auto dotsHere = static_cast<std::size_t>(
+                        std::min<std::uint64_t>(blockDots, usableDots - y0));
+                    const std::uint8_t* src =
+                        lines + static_cast<std::size_t>(r0) * lineBytes + y0 / 8;
+                    std::uint8_t* dst = bits + static_cast<std::size_t>(y0) * stride + r0 / 8;
+                    if (rowsHere == blockLines && dotsHere == blockDots) {
+                        block(src, lineBytes, dst, stride);
+                        continue;
+                    }
+                    alignas(64) std::uint8_t in[kMaxBlockLines * kMaxBlockDots / 8] = {};
+                    alignas(64) std::uint8_t out[kMaxBlockDots * kMaxBlockLines / 8];
+                    const std::size_t inBytes = (dotsHere + 7) / 8;
+                    for (std::size_t i = 0; i < rowsHere; ++i)
+                        std::memcpy(in + i * blockBytes, src + i * lineBytes, inBytes);
+                    block(in, blockBytes, out, blockRowBytes);
+                    const std::size_t outBytes = (rowsHere + 7) / 8;
+                    for (std::size_t j = 0; j < dotsHere; ++j)
+                        std::memcpy(dst + j * stride, out + j * blockRowBytes, outBytes);
+                }
+            }
+        }
+    }
+}
+
+RotateKernel bestKernel() {
+    __builtin_cpu_init();
+    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+        __builtin_cpu_supports("avx512vbmi") && __builtin_cpu_supports("gfni"))
+        return RotateKernel::Avx512;
+    if (__builtin_cpu_supports("avx2")) return RotateKernel::Avx2;
+    return RotateKernel::Scalar;
+}
+#else
+RotateKernel bestKernel() {
+    return RotateKernel::Scalar;
+}
+#endif
+
+}  // namespace
+
+const char* rotateKernelName(RotateKernel kernel) {
+    switch (kernel) {
+        case RotateKernel::Avx512:
+            return "avx512";
+        case RotateKernel::Avx2:
+            return "avx2";
+        case RotateKernel::Scalar:
+            break;
+    }
+    return "scalar";
+}
+
+RotateKernel rotateKernel() {
+    static const RotateKernel chosen = bestKernel();
+    return chosen;
+}
+
+bool rotateKernelAvailable(RotateKernel kernel) {
+    // The kernels are ordered: a processor with the wider one has the narrower ones too.
+    return static_cast<int>(kernel) <= static_cast<int>(rotateKernel());
+}
+
+void rotateLinesWith(RotateKernel kernel, const std::uint8_t* lines, std::uint32_t rows,
+                     std::size_t lineBytes, std::uint32_t dots, std::uint8_t* bits,
+                     std::size_t stride) {
+#ifdef Q70_ROTATE_X86
+    if (rotateKernelAvailable(kernel)) {
+        if (kernel == RotateKernel::Avx512) {
+            rotateBlocks(kernels::rotateBlockAvx512, kernels::kAvx512Lines, kernels::kAvx512Dots,
+                         lines, rows, lineBytes, dots, bits, stride);
+            return;
+        }
+        if (kernel == RotateKernel::Avx2) {
+            rotateBlocks(kernels::rotateBlockAvx2, kernels::kAvx2Lines, kernels::kAvx2Dots, lines,
+                         rows, lineBytes, dots, bits, stride);
+            return;
+        }
+    }
+#else
+    (void)kernel;
+#endif
+    rotateLinesScalar(lines, rows, lineBytes, dots, bits, stride);
+}
+
+void rotateLines(const std::uint8_t* lines, std::uint32_t rows, std::size_t lineBytes,
+                 std::uint32_t dots, std::uint8_t* bits, std::size_t stride) {
+    rotateLinesWith(rotateKernel(), lines, rows, lineBytes, dots, bits, stride);
 }
 
 void rotateLinesPerPixel(const std::uint8_t* lines, std::uint32_t rows, std::size_t lineBytes,

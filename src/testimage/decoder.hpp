@@ -40,7 +40,7 @@ class BandDecoder {
   private:
     bool startCode();
     template <bool Spare>
-    void decodeInsideRow(std::uint8_t*& out, std::uint8_t* rowEnd);
+    void decodeInsideBand(std::uint8_t*& out, std::uint8_t* limit);
 
     std::span<const std::uint8_t> data_;
     std::size_t pos_ = 0;          // next unread byte
@@ -56,6 +56,14 @@ class BandDecoder {
     std::uint8_t spill_[2] = {};  // a run's last repetition (+ trailing byte) as a literal
 };
 
+// The ways rotateLines can do its work: the portable one, and vector forms for processors
+// that have the instructions. All give the same bytes.
+enum class RotateKernel { Scalar, Avx2, Avx512 };
+const char* rotateKernelName(RotateKernel kernel);
+bool rotateKernelAvailable(RotateKernel kernel);
+// The kernel rotateLines uses: the best this processor has, chosen on first use.
+RotateKernel rotateKernel();
+
 // Turns `rows` scan lines (`lineBytes` bytes each, dot 0 in bit 0x80 of the first byte)
 // into `dots` bitmap rows: scan line r becomes pixel column r, dot y becomes stored row y
 // (pixel x of a row in bit 0x80 >> (x % 8) of byte x / 8). `stride` >= (rows + 7) / 8.
@@ -63,6 +71,10 @@ class BandDecoder {
 // (rows + 7) / 8 in a row are not touched.
 void rotateLines(const std::uint8_t* lines, std::uint32_t rows, std::size_t lineBytes,
                  std::uint32_t dots, std::uint8_t* bits, std::size_t stride);
+// The same with the kernel given; one this processor lacks falls back to the scalar one.
+void rotateLinesWith(RotateKernel kernel, const std::uint8_t* lines, std::uint32_t rows,
+                     std::size_t lineBytes, std::uint32_t dots, std::uint8_t* bits,
+                     std::size_t stride);
 
 // The same, one pixel at a time: the yardstick for rotateLines.
 void rotateLinesPerPixel(const std::uint8_t* lines, std::uint32_t rows, std::size_t lineBytes,

@@ -112,7 +112,7 @@ bool TestImage::buildBitmap() {
     const std::uint64_t lineBytes = (std::uint64_t{height_} + 7) / 8;
     // Scan lines are decoded and turned a strip at a time, so the line store stays small
     // enough to live in the cache between the two.
-    constexpr std::uint32_t kStripLines = 64;
+    constexpr std::uint32_t kStripLines = 128;
     const std::uint64_t lineStoreSize = kStripLines * lineBytes;
     // Outside input: refuse what the link would never carry rather than allocate it.
     if (dataSize_ > link::kMaxImageBytes || imageSize > link::kMaxImageBytes ||

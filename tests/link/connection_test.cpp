@@ -217,5 +217,140 @@ TEST_F(ConnectionTest, ALanguageChangeOnAFullRingStillGetsTheStartSequence) {
     EXPECT_EQ(writtenCodes().back(), code::GetStatus);
 }
 
+// The test image's continuation packets need no request: the pump reads them as they come,
+// a bounded slice per tick, while requests keep their pace of one per tick.
+class ImagePumpTest : public LinkFixture {
+  protected:
+    void SetUp() override {
+        LinkFixture::SetUp();
+        sched.setHandler([this](int id) {
+            const std::uint64_t before = sched.nowMs();
+            const std::size_t reads = transport.readWaits.size();
+            conn.onTimer(id);
+            if (id != kPumpTimer) return;
+            longestTickMs = std::max(longestTickMs, sched.nowMs() - before);
+            mostReadsPerTick = std::max(mostReadsPerTick, transport.readWaits.size() - reads);
+        });
+        transport.responder = [this](const Request& r, ScriptedTransport&) {
+            writes.push_back({sched.nowMs(), r.code});
+        };
+        conn.openAtStart();
+        engine.resetTransferState();
+        sched.startTimer(kPumpTimer, kFastPeriodMs);
+    }
+
+    // An image of `packets` packets is the board's answer to the GetTestImage queued here.
+    std::vector<std::uint8_t> offerImage(std::size_t packets) {
+        std::vector<std::uint8_t> data(1014 + (packets - 1) * 1024 - 100);
+        for (std::size_t i = 0; i < data.size(); ++i)
+            data[i] = static_cast<std::uint8_t>(i * 13 + (i >> 10));
+        const auto encoded = encodeTestImageAnswer('W', 64, 8, data);
+        EXPECT_EQ(encoded.size(), packets);
+        for (const auto& p : encoded) transport.queueAnswer(p);
+        engine.enqueueRequest(code::GetTestImage, 0);
+        return data;
+    }
+
+    struct Write {
+        std::uint64_t atMs;
+        std::uint8_t code;
+    };
+    std::vector<Write> writes;
+    std::uint64_t longestTickMs = 0;
+    std::size_t mostReadsPerTick = 0;
+};
+
+TEST_F(ImagePumpTest, PacketsAreReadAsTheyComeAndRequestsKeepTheirPace) {
+    const auto data = offerImage(150);
+    // Apply pressed while the image arrives, and the next poll behind it.
+    engine.enqueueRequest(code::Paper, 1);
+    engine.enqueueRequest(code::GetStatus, 0);
+    transport.responder = [this](const Request& r, ScriptedTransport& t) {
+        writes.push_back({sched.nowMs(), r.code});
+        if (r.code != code::GetTestImage) t.queueAnswer(encodeAnswer(code::Acknowledge));
+    };
+
+    sched.advance(50);  // the request goes out, then the first slices follow at once
+    ASSERT_EQ(listener.images.size(), 1u);
+    EXPECT_EQ(listener.images[0], data);
+    EXPECT_LE(mostReadsPerTick, static_cast<std::size_t>(kImageSlicePackets));
+    EXPECT_EQ(sched.period(kPumpTimer), kFastPeriodMs);
+    ASSERT_EQ(writes.size(), 1u) << "nothing goes out while the image arrives";
+
+    sched.advance(200);
+    ASSERT_EQ(writes.size(), 3u);
+    EXPECT_EQ(writes[1].code, code::Paper);
+    EXPECT_EQ(writes[2].code, code::GetStatus);
+    EXPECT_EQ(writes[1].atMs, writes[0].atMs + 50);
+    EXPECT_EQ(writes[2].atMs, writes[1].atMs + 50);
+    EXPECT_TRUE(listener.messages.empty());
+}
+
+TEST_F(ImagePumpTest, ASliceEndsAfterOneTicksLengthAndTheNextFollowsAtOnce) {
+    const auto data = offerImage(40);
+    // Each packet takes 7 ms to come in.
+    transport.beforeRead = [this](int) { sched.elapse(7); };
+    sched.advance(50);
+    // 50 ms of reading is eight packets: the first and seven more.
+    EXPECT_EQ(mostReadsPerTick, 8u);
+    EXPECT_LE(longestTickMs, 56u);
+    EXPECT_EQ(sched.period(kPumpTimer), kAtOncePeriodMs);
+    // No read waits beyond what is left of the slice.
+    const std::vector<int> firstTick(transport.readWaits.begin(), transport.readWaits.begin() + 8);
+    EXPECT_EQ(firstTick, (std::vector<int>{50, 43, 36, 29, 22, 15, 8, 1}));
+
+    sched.advance(250);
+    ASSERT_EQ(listener.images.size(), 1u);
+    EXPECT_EQ(listener.images[0], data);
+    EXPECT_LE(longestTickMs, 56u);
+    EXPECT_EQ(writes.size(), 1u);
+}
+
+TEST_F(ImagePumpTest, AWaitCutShortBySliceIsRetriedAtOnceWithTheFullWait) {
+    offerImage(3);
+    const auto tail = transport.reads.back();
+    transport.reads.pop_back();
+    transport.beforeRead = [this](int) { sched.elapse(20); };
+    sched.advance(50);  // two packets, then a read given the last 10 ms finds nothing
+    EXPECT_EQ(transport.readWaits, (std::vector<int>{50, 30, 10}));
+    EXPECT_EQ(sched.period(kPumpTimer), kAtOncePeriodMs);
+    transport.reads.push_back(tail);
+    sched.step();
+    EXPECT_EQ(transport.readWaits.back(), 50);
+    EXPECT_EQ(listener.images.size(), 1u);
+}
+
+TEST_F(ImagePumpTest, AStallMidImageStillTimesOutAtTheAnswerTimeout) {
+    offerImage(30);
+    transport.reads.resize(10);  // the board stops sending after ten packets
+    sched.advance(50);
+    EXPECT_TRUE(listener.images.empty());
+    // Nothing arrives: the pump looks again at the usual pace, never in a tight loop.
+    EXPECT_EQ(sched.period(kPumpTimer), kFastPeriodMs);
+    const std::uint64_t ticksBefore = sched.ticks(kPumpTimer);
+    sched.advance(4900);
+    EXPECT_TRUE(listener.messages.empty());
+    EXPECT_EQ(sched.ticks(kPumpTimer) - ticksBefore, 98u);
+    sched.advance(200);
+    ASSERT_EQ(listener.messages, std::vector<LinkMessage>{LinkMessage::ReceivePktError});
+    EXPECT_FALSE(sched.running(kPumpTimer));
+    EXPECT_TRUE(listener.images.empty());
+    EXPECT_EQ(engine.options().answerTimeoutMs, 5000);
+    EXPECT_GE(transport.closeCalls, 1);
+}
+
+TEST_F(ImagePumpTest, AFailedReadMidSliceIsHandledLikeAnyOther) {
+    offerImage(20);
+    transport.reads.resize(5);
+    transport.queueFailure();
+    sched.advance(50);
+    EXPECT_EQ(listener.messages, std::vector<LinkMessage>{LinkMessage::ReceivePktError});
+    // The failed read closed the handle; the link starts again once the board is back.
+    EXPECT_EQ(listener.failures, std::vector<bool>{false});
+    EXPECT_TRUE(conn.linkDown());
+    EXPECT_FALSE(sched.running(kPumpTimer));
+    EXPECT_TRUE(engine.state().imageBuffer.empty());
+}
+
 }  // namespace
 }  // namespace q70::test

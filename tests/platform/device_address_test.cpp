@@ -26,6 +26,14 @@ TEST(DeviceAddress, TheFormsWeKnow) {
     EXPECT_EQ(a.productId, 0xfa0c);
     EXPECT_EQ(formatDeviceAddress(a), "usb:04b4:fa0c");
     EXPECT_EQ(parsed("usb:1:2").productId, 2);
+    EXPECT_TRUE(parsed("usb:1:2").usbPort.empty());
+
+    a = parsed("usb:1-4.2");
+    EXPECT_EQ(a.kind, DeviceKind::Usb);
+    EXPECT_EQ(a.usbPort, "1-4.2");
+    EXPECT_EQ(a.vendorId, kDefaultUsbVendorId);
+    EXPECT_EQ(formatDeviceAddress(a), "usb:1-4.2");
+    EXPECT_EQ(parsed("usb:217-1.2.3.4.5.6.7").usbPort, "217-1.2.3.4.5.6.7");
 
     a = parsed("unix:/run/q70/board.sock");
     EXPECT_EQ(a.kind, DeviceKind::UnixSocket);
@@ -43,9 +51,27 @@ TEST(DeviceAddress, TheFormsWeKnow) {
 }
 
 TEST(DeviceAddress, AnythingElseIsRefusedWithAReason) {
-    for (const char* bad :
-         {"", "usb:", "usb:1234", "usb:1234:", "usb:12345:0001", "usb:12g4:0001", "usb:1234:0001:7",
-          "unix:", "simulator", "/dev/q70", "\\\\.\\", "tcp:host"}) {
+    for (const char* bad : {"",
+                            "usb:",
+                            "usb:1234",
+                            "usb:1234:",
+                            "usb:12345:0001",
+                            "usb:12g4:0001",
+                            "usb:1234:0001:7",
+                            "usb:1-",
+                            "usb:-1",
+                            "usb:1-4.",
+                            "usb:1-.4",
+                            "usb:1-4..2",
+                            "usb:1-x",
+                            "usb:1234-1",
+                            "usb:1-1.2.3.4.5.6.7.8",
+                            "usb:1-4:2",
+                            "unix:",
+                            "simulator",
+                            "/dev/q70",
+                            "\\\\.\\",
+                            "tcp:host"}) {
         DeviceAddress a;
         a.path = "untouched";
         std::string error;
@@ -57,6 +83,8 @@ TEST(DeviceAddress, AnythingElseIsRefusedWithAReason) {
     DeviceAddress a;
     parseDeviceAddress("usb:zz:01", a, error);
     EXPECT_NE(error.find("usb:VVVV:PPPP"), std::string::npos) << error;
+    parseDeviceAddress("usb:1-4x", a, error);
+    EXPECT_NE(error.find("usb:BUS-PORT"), std::string::npos) << error;
     parseDeviceAddress("bluetooth", a, error);
     EXPECT_NE(error.find("\"bluetooth\""), std::string::npos) << error;
 }

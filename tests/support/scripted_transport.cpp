@@ -22,6 +22,7 @@ bool ScriptedTransport::writePacket(std::span<const std::uint8_t> packet) {
 
 link::ReadResult ScriptedTransport::readPacket(link::PacketBuffer& buffer, int maxWaitMs) {
     readWaits.push_back(maxWaitMs);
+    if (beforeRead) beforeRead(maxWaitMs);
     if (!open_) return {link::ReadStatus::Failed, 0};
     if (reads.empty()) return {link::ReadStatus::Pending, 0};
     Read r = std::move(reads.front());

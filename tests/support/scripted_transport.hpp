@@ -42,6 +42,8 @@ class ScriptedTransport : public link::DeviceTransport {
     std::deque<Read> reads;  // an empty script reads as Pending
     // Called after each successful write, to script the answer from the request.
     std::function<void(const link::Request&, ScriptedTransport&)> responder;
+    // Called at the start of each read with its wait (for example to let time pass).
+    std::function<void(int maxWaitMs)> beforeRead;
 
     // Records.
     std::vector<std::vector<std::uint8_t>> written;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <string>
 #include <vector>
 
 #include "testimage/pictures.hpp"
@@ -246,6 +247,55 @@ TEST(Rotation, FastEqualsPerPixelForManySizes) {
         }
     }
 }
+
+// Every vector kernel against the scalar one, byte for byte, on sizes around its block
+// edges (partial blocks in both directions), at several densities of ink, and with the
+// bytes outside the bitmap's rows untouched.
+class RotationKernel : public ::testing::TestWithParam<RotateKernel> {};
+
+TEST_P(RotationKernel, GivesTheScalarBytes) {
+    const RotateKernel kernel = GetParam();
+    if (!rotateKernelAvailable(kernel))
+        GTEST_SKIP() << "this processor lacks the instructions of the " << rotateKernelName(kernel)
+                     << " kernel";
+    std::mt19937 gen(11);
+    const std::vector<std::uint32_t> rowCounts = {1, 8, 63, 64, 65, 129, 511, 512, 520, 2176};
+    const std::vector<std::uint32_t> dotCounts = {1, 9, 63, 64, 72, 255, 256, 257, 520, 1504};
+    int combination = 0;
+    for (std::uint32_t rows : rowCounts) {
+        for (std::uint32_t dots : dotCounts) {
+            if (std::uint64_t{rows} * dots > 600'000 && !(rows == 2176 && dots == 1504)) continue;
+            const int density = combination++ % 4;
+            const std::size_t lineBytes = (dots + 7) / 8 + gen() % 3;
+            const std::size_t used = (rows + 7) / 8;
+            const std::size_t stride = used + gen() % 3;
+            Bytes lines(rows * lineBytes);
+            for (auto& b : lines) {
+                const auto v = static_cast<std::uint8_t>(gen());
+                // Random ink, sparse ink (white blocks beside inked ones), black, white.
+                b = density == 0   ? v
+                    : density == 1 ? (gen() % 97 == 0 ? v : 0)
+                    : density == 2 ? 0xFF
+                                   : 0;
+            }
+            Bytes before((dots + 1) * stride, 0x5A);
+            for (std::size_t y = 0; y < dots; ++y)
+                std::fill_n(before.begin() + static_cast<std::ptrdiff_t>(y * stride), used, 0xA5);
+            Bytes fast = before, reference = before;
+            rotateLinesWith(kernel, lines.data(), rows, lineBytes, dots, fast.data(), stride);
+            rotateLinesWith(RotateKernel::Scalar, lines.data(), rows, lineBytes, dots,
+                            reference.data(), stride);
+            ASSERT_EQ(fast, reference) << rotateKernelName(kernel) << ": " << rows
+                                       << " scan lines of " << dots << " dots, density " << density;
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Kernels, RotationKernel,
+                         ::testing::Values(RotateKernel::Avx2, RotateKernel::Avx512),
+                         [](const auto& info) {
+                             return std::string(rotateKernelName(info.param));
+                         });
 
 }  // namespace
 }  // namespace q70::testimage
