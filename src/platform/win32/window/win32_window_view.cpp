@@ -465,24 +465,28 @@ void Win32WindowView::showPending() {
     imageWindows_.erase(std::find(imageWindows_.begin(), imageWindows_.end(), &imageWindow));
 }
 
-std::optional<std::string> Win32WindowView::chooseFirmwareFile() {
-    if (firmwareFileHook) return firmwareFileHook();
+std::optional<std::string> Win32WindowView::fileDialog(const FileDialogSpec& spec) {
     std::wstring buffer(MAX_PATH * 4, L'\0');
-    const std::wstring initial = L"*.mot";
-    std::copy(initial.begin(), initial.end(), buffer.begin());
+    std::copy(spec.initialName.begin(), spec.initialName.end(), buffer.begin());
     OPENFILENAMEW ofn{};
     ofn.lStructSize = sizeof ofn;
-    ofn.hwndOwner = window_;
-    ofn.lpstrFilter = L"Mot Files(*.mot)\0*.mot\0";
+    ofn.hwndOwner = spec.owner;
+    ofn.lpstrFilter = spec.filter;
     ofn.lpstrFile = buffer.data();
     ofn.nMaxFile = static_cast<DWORD>(buffer.size());
-    ofn.lpstrDefExt = L"mot";
-    // The original's flags; the core makes the file's folder the current one itself.
+    ofn.lpstrDefExt = spec.defaultExtension;
+    // The original's flags for both; the core makes the file's folder the current one
+    // itself, and the save dialog asks before replacing a file.
     ofn.Flags = OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT;
     ++modalDepth_;
-    const BOOL confirmed = ::GetOpenFileNameW(&ofn);
+    const BOOL confirmed = spec.save ? ::GetSaveFileNameW(&ofn) : ::GetOpenFileNameW(&ofn);
     --modalDepth_;
     return chosenPath(confirmed, buffer);
+}
+
+std::optional<std::string> Win32WindowView::chooseFirmwareFile() {
+    if (firmwareFileHook) return firmwareFileHook();
+    return fileDialog({window_, L"Mot Files(*.mot)\0*.mot\0", L"mot", L"*.mot", false});
 }
 
 window::Choice Win32WindowView::askYesNoCancel(const std::string& text) {
@@ -499,21 +503,8 @@ window::Choice Win32WindowView::askYesNoCancel(const std::string& text) {
 
 std::optional<std::string> Win32WindowView::chooseBitmapFile() {
     if (bitmapFileHook) return bitmapFileHook();
-    std::wstring buffer(MAX_PATH * 4, L'\0');
-    const std::wstring initial = L"RDBTestImage1";
-    std::copy(initial.begin(), initial.end(), buffer.begin());
-    OPENFILENAMEW ofn{};
-    ofn.lStructSize = sizeof ofn;
-    ofn.hwndOwner = dialogOwner();
-    ofn.lpstrFilter = L"bmp Files(*.bmp)\0*.bmp\0";
-    ofn.lpstrFile = buffer.data();
-    ofn.nMaxFile = static_cast<DWORD>(buffer.size());
-    ofn.lpstrDefExt = L"bmp";
-    ofn.Flags = OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT;
-    ++modalDepth_;
-    const BOOL confirmed = ::GetSaveFileNameW(&ofn);
-    --modalDepth_;
-    return chosenPath(confirmed, buffer);
+    return fileDialog(
+        {dialogOwner(), L"bmp Files(*.bmp)\0*.bmp\0", L"bmp", L"RDBTestImage1", true});
 }
 
 void Win32WindowView::openHelp(const std::string& path) {
