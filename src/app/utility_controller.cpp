@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "app/window_placement.hpp"
+#include "config/paths.hpp"
 #include "window/control_ids.hpp"
 
 namespace q70::app {
@@ -283,13 +284,13 @@ link::DateTime UtilityController::pickedDateTime() {
 void UtilityController::chooseFirmwareFile() {
     const auto chosen = view_.chooseFirmwareFile();
     if (!chosen) return;
-    const std::filesystem::path path(*chosen);
+    const std::filesystem::path path = config::pathFromUtf8(*chosen);
     firmware_.filePath = *chosen;
     // The field shows the bare name, which must open the chosen file afterwards: make the
     // file's folder the current one, as the platform's dialog did.
     std::error_code ec;
     if (path.has_parent_path()) std::filesystem::current_path(path.parent_path(), ec);
-    view_.setText(id::FirmwarePath, path.filename().string());
+    view_.setText(id::FirmwarePath, config::utf8FromPath(path.filename()));
     panel_.refreshUpdateButton();
     view_.setChecked(id::RadioProgram, true);
     view_.setEnabled(id::RadioProgram, true);

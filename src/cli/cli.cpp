@@ -12,6 +12,7 @@
 #include "cli/record.hpp"
 #include "link/date_time_text.hpp"
 #include "link/device_address.hpp"
+#include "platform/system_transport.hpp"
 
 namespace q70::cli {
 
@@ -40,6 +41,8 @@ Device addresses:
   usb:BUS-PORT     the board on that bus and port path, e.g. usb:1-4.2 (see list)
   unix:PATH        a board served on a Unix-domain socket (q70-board-sim --listen PATH)
   sim              the simulated board built into q70ctl
+  \\.\NAME          on Windows: the board's driver, \\.\CPYBRD0 (the default there), or
+                   a named pipe, \\.\pipe\NAME (q70-board-sim --listen \\.\pipe\NAME)
 
 Every device command first reads the board as the window does when it opens (device
 information, firmware version, the five settings, status).
@@ -59,7 +62,7 @@ constexpr const char* kCommandFooter =
     "and exit codes.";
 
 struct Options {
-    std::string device = "usb";
+    std::string device = platform::defaultDeviceAddress();
     int timeoutMs = 5000;
     bool json = false;
     std::vector<std::string> assignments;
@@ -122,6 +125,8 @@ int run(int argc, const char* const* argv, Environment& env) {
         "q70ctl: reads and writes a Q-70 copy board's settings and clock, updates its "
         "firmware and saves its test image, without a window."};
     app.name("q70ctl");
+    // CLI11 takes /x for an option on Windows; a path like /dev/zero must stay a path.
+    app.allow_windows_style_options(false);
     app.set_version_flag("--version", kVersion);
     app.require_subcommand(1);
     app.fallthrough();  // --device and --timeout also after the command

@@ -1,50 +1,36 @@
 // q70ctl: the command-line client. Sets up the process (program folder, clock, terminal,
 // local time) and hands over to q70::cli::run.
 
-#include <unistd.h>
-
-#include <ctime>
 #include <exception>
-#include <filesystem>
 #include <iostream>
-#include <system_error>
+#include <string>
+#include <vector>
 
 #include "cli/cli.hpp"
+#include "platform/process_environment.hpp"
 #include "platform/program_folder.hpp"
 #include "platform/transport_factory.hpp"
 #if defined(Q70_HAVE_USB)
 #include "platform/usb/usb_transport.hpp"
 #endif
 
-namespace {
-
-std::string executableFolder() {
-    std::error_code ec;
-    const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-    if (ec) return std::filesystem::current_path(ec).string();
-    return exe.parent_path().string();
-}
-
-q70::link::DateTime localNow() {
-    const std::time_t t = std::time(nullptr);
-    std::tm tm{};
-    localtime_r(&t, &tm);
-    return {tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min};
-}
-
-}  // namespace
-
 int main(int argc, char** argv) {
+    q70::platform::useBinaryStandardStreams();
+    const std::vector<std::string> args = q70::platform::utf8Arguments(argc, argv);
+    std::vector<const char*> argPointers;
+    for (const std::string& a : args) argPointers.push_back(a.c_str());
+    argPointers.push_back(nullptr);
+
     q70::cli::SteadyScheduler scheduler;
     q70::cli::Environment env{
         std::cout,
         std::cerr,
-        ::isatty(STDERR_FILENO) == 1,
-        q70::platform::resolveProgramFolder(executableFolder()),
+        q70::platform::stderrIsTerminal(),
+        q70::platform::resolveProgramFolder(q70::platform::executableFolder()),
         scheduler,
         [](const q70::link::DeviceAddress& address, const q70::link::Clock& clock,
            std::string& error) { return q70::platform::createTransport(address, clock, error); },
-        localNow,
+        q70::platform::localNow,
     };
 #if defined(Q70_HAVE_USB)
     env.listBoards = [](std::vector<q70::link::FoundBoard>& boards, std::string& error) {
@@ -54,7 +40,7 @@ int main(int argc, char** argv) {
 #endif
     // An exception would end in an abort, whose status a script cannot tell from others.
     try {
-        return q70::cli::run(argc, argv, env);
+        return q70::cli::run(static_cast<int>(args.size()), argPointers.data(), env);
     } catch (const std::exception& e) {
         std::cerr << "q70ctl: " << e.what() << '\n';
     } catch (...) {

@@ -1,7 +1,5 @@
 #include "cli/session.hpp"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
@@ -10,7 +8,9 @@
 #include <system_error>
 
 #include "cli/record.hpp"
+#include "config/paths.hpp"
 #include "link/protocol.hpp"
+#include "platform/process_environment.hpp"
 #include "settings/settings_model.hpp"
 #include "window/control_ids.hpp"
 
@@ -27,7 +27,7 @@ namespace {
 constexpr std::uint64_t kStallSlackMs = 2500;
 
 bool writeWholeFile(const std::string& path, std::span<const std::uint8_t> bytes) {
-    std::ofstream f(std::filesystem::path(path), std::ios::binary | std::ios::trunc);
+    std::ofstream f(config::pathFromUtf8(path), std::ios::binary | std::ios::trunc);
     if (!f) return false;
     f.write(reinterpret_cast<const char*>(bytes.data()),
             static_cast<std::streamsize>(bytes.size()));
@@ -35,7 +35,7 @@ bool writeWholeFile(const std::string& path, std::span<const std::uint8_t> bytes
     if (!f.fail()) return true;
     // No half-written file is left behind to be taken for a good one.
     std::error_code ec;
-    std::filesystem::remove(path, ec);
+    std::filesystem::remove(config::pathFromUtf8(path), ec);
     return false;
 }
 
@@ -378,7 +378,7 @@ int Session::testImage(const std::string& bmpPath, const std::string& rawPath, i
     }
     if (!image_.saveBitmapFile(bmpPath)) {
         std::error_code ec;
-        std::filesystem::remove(bmpPath, ec);
+        std::filesystem::remove(config::pathFromUtf8(bmpPath), ec);
         fail(kExitFailed, "cannot write " + bmpPath);
         return *failure_;
     }
@@ -393,7 +393,7 @@ int Session::testImage(const std::string& bmpPath, const std::string& rawPath, i
 int decodeRawFile(std::ostream& err, const std::string& rawPath, std::uint32_t width,
                   std::uint32_t height, const std::string& bmpPath) {
     std::error_code ec;
-    const std::uintmax_t size = std::filesystem::file_size(rawPath, ec);
+    const std::uintmax_t size = std::filesystem::file_size(config::pathFromUtf8(rawPath), ec);
     if (ec) {
         err << "q70ctl: cannot read " << rawPath << ": " << ec.message() << '\n';
         return kExitFailed;
@@ -405,7 +405,7 @@ int decodeRawFile(std::ostream& err, const std::string& rawPath, std::uint32_t w
     }
     std::vector<std::uint8_t> data(static_cast<std::size_t>(size));
     {
-        std::ifstream f(std::filesystem::path(rawPath), std::ios::binary);
+        std::ifstream f(config::pathFromUtf8(rawPath), std::ios::binary);
         f.read(reinterpret_cast<char*>(data.data()), static_cast<std::streamsize>(data.size()));
         if (!f || static_cast<std::uintmax_t>(f.gcount()) != size) {
             err << "q70ctl: cannot read " << rawPath << '\n';
@@ -415,9 +415,8 @@ int decodeRawFile(std::ostream& err, const std::string& rawPath, std::uint32_t w
 
     // TestImage takes its data the way the link hands it over, which also writes its copy
     // of rawdata.bin: that copy goes to a folder of its own, removed afterwards.
-    std::string scratch =
-        (std::filesystem::temp_directory_path(ec) / "q70ctl-decode-XXXXXX").string();
-    if (ec || ::mkdtemp(scratch.data()) == nullptr) {
+    const std::string scratch = platform::makeTempFolder("q70ctl-decode-");
+    if (scratch.empty()) {
         err << "q70ctl: cannot make a scratch folder for decoding\n";
         return kExitFailed;
     }
@@ -427,14 +426,14 @@ int decodeRawFile(std::ostream& err, const std::string& rawPath, std::uint32_t w
     image.saveRawData(data);
     const bool built = image.buildBitmap();
     image.releaseData();
-    std::filesystem::remove_all(scratch, ec);
+    std::filesystem::remove_all(config::pathFromUtf8(scratch), ec);
     if (!built || !image.hasBitmap()) {
         err << "q70ctl: " << rawPath << " does not decode as a " << width << " x " << height
             << " test image\n";
         return kExitFailed;
     }
     if (!image.saveBitmapFile(bmpPath)) {
-        std::filesystem::remove(bmpPath, ec);
+        std::filesystem::remove(config::pathFromUtf8(bmpPath), ec);
         err << "q70ctl: cannot write " << bmpPath << '\n';
         return kExitFailed;
     }

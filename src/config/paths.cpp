@@ -10,19 +10,24 @@ namespace fs = std::filesystem;
 namespace {
 
 std::string join(std::string_view folder, std::string_view name) {
-    return (fs::path(folder) / fs::path(name)).string();
+    return utf8FromPath(pathFromUtf8(folder) / pathFromUtf8(name));
 }
 
 std::string locFile(std::string_view programFolder, Language language, std::string_view name) {
-    return (fs::path(programFolder) / kLocFolderName / languageCode(language) / name).string();
+    return utf8FromPath(pathFromUtf8(programFolder) / kLocFolderName / languageCode(language) /
+                        name);
 }
 
 // Copies into a temporary file beside the target and renames it over the target, so a
 // copy that fails half-way never leaves a truncated INI or help file behind.
-void replaceFile(const std::string& source, const std::string& target) {
+void replaceFile(const std::string& sourceText, const std::string& targetText) {
+    const fs::path source = pathFromUtf8(sourceText);
+    const fs::path target = pathFromUtf8(targetText);
     std::error_code ec;
     if (!fs::is_regular_file(source, ec)) return;
     const fs::path temp = fs::path(target).concat(".new");
+    // A leftover is removed first: mingw's copy_file cannot overwrite.
+    fs::remove(temp, ec);
     if (!fs::copy_file(source, temp, fs::copy_options::overwrite_existing, ec)) {
         fs::remove(temp, ec);
         return;
@@ -32,6 +37,15 @@ void replaceFile(const std::string& source, const std::string& target) {
 }
 
 }  // namespace
+
+fs::path pathFromUtf8(std::string_view utf8) {
+    return fs::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
+std::string utf8FromPath(const fs::path& path) {
+    const std::u8string text = path.u8string();
+    return std::string(text.begin(), text.end());
+}
 
 Paths Paths::fromProgramFolder(std::string_view programFolder) {
     Paths p;
@@ -88,12 +102,12 @@ std::string languageHelpSource(std::string_view programFolder, Language language
 }
 
 std::string helpPathFor(std::string_view iniPath) {
-    return (fs::path(iniPath).parent_path() / kHelpFileName).string();
+    return utf8FromPath(pathFromUtf8(iniPath).parent_path() / kHelpFileName);
 }
 
 std::string switchLanguageFiles(const Paths& paths, Language language) {
     // The folder is taken from iniPath each time, as the help button does.
-    const std::string folder = fs::path(paths.iniPath).parent_path().string();
+    const std::string folder = utf8FromPath(pathFromUtf8(paths.iniPath).parent_path());
     replaceFile(languageIniSource(folder, language), paths.iniPath);
     replaceFile(languageHelpSource(folder, language), helpPathFor(paths.iniPath));
     return std::string(languageName(language));

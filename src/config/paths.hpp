@@ -2,6 +2,7 @@
 // The program's files, all in the program folder (the executable's folder, handed in by the
 // front end), and the language switch that copies a language's files over the active ones.
 
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -10,17 +11,21 @@ namespace q70::config {
 
 inline constexpr std::string_view kIniFileName = "Q70Uty.ini";
 inline constexpr std::string_view kLogFileName = "Q70_USB.Log";
-#ifdef _WIN32
-inline constexpr std::string_view kHelpFileName = "Q70Uty.chm";
-#else
+// The HTML guide on every system: one help file to write in three languages, opened by
+// the system's browser.
 inline constexpr std::string_view kHelpFileName = "Q70Uty.html";
-#endif
 inline constexpr std::string_view kLocFolderName = "Loc";
 
 // Command ids of the language menu.
 inline constexpr int kCommandEnglish = 32771;
 inline constexpr int kCommandJapanese = 32772;
 inline constexpr int kCommandChinese = 32773;
+
+// Paths travel as UTF-8 strings. std::filesystem::path built from a plain std::string
+// reads it in the system's narrow code page, which is not UTF-8 on Windows, so every path
+// is made and taken apart through these.
+std::filesystem::path pathFromUtf8(std::string_view utf8);
+std::string utf8FromPath(const std::filesystem::path& path);
 
 enum class Language { English, Japanese, Chinese };
 

@@ -1,6 +1,7 @@
 #include "config/startup.hpp"
 
 #include "config/ini_file.hpp"
+#include "config/paths.hpp"
 
 namespace q70::config {
 
@@ -17,7 +18,7 @@ bool LogFile::open(const std::string& path) {
     close();
     // Append mode creates the file when missing and never truncates it; the position is
     // at the end. Nothing is ever written.
-    file_.open(path, std::ios::out | std::ios::app | std::ios::binary);
+    file_.open(pathFromUtf8(path), std::ios::out | std::ios::app | std::ios::binary);
     return file_.is_open();
 }
 
@@ -27,7 +28,7 @@ void LogFile::close() {
 }
 
 StartupReads readStartupSettings(const Paths& paths, TextCatalogue& texts, LogFile& log) {
-    const IniFile ini = IniFile::load(paths.iniPath);
+    const IniFile ini = IniFile::load(pathFromUtf8(paths.iniPath));
     StartupReads r;
 
     texts.set(TextKey::MsgFileOpenError,

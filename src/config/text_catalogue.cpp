@@ -1,6 +1,7 @@
 #include "config/text_catalogue.hpp"
 
 #include "config/ini_file.hpp"
+#include "config/paths.hpp"
 #include "config/startup.hpp"
 #include "config/text_decoding.hpp"
 
@@ -92,7 +93,7 @@ const TextEntry& entry(TextKey key) {
 }
 
 void TextCatalogue::loadTexts(const std::string& iniPath, bool full) {
-    const IniFile ini = IniFile::load(iniPath);
+    const IniFile ini = IniFile::load(pathFromUtf8(iniPath));
     fileLanguage_ = ini.getString("General", "Language", kDefaultLanguage, kStartupBufferSize);
     for (const TextEntry& e : kTable) {
         // The start-only rows keep what they hold on a reload: field 13 carries the
@@ -107,7 +108,7 @@ void TextCatalogue::loadDefaults() {
 }
 
 void TextCatalogue::loadUsbOpenError(const std::string& iniPath) {
-    const IniFile ini = IniFile::load(iniPath);
+    const IniFile ini = IniFile::load(pathFromUtf8(iniPath));
     fileLanguage_ = ini.getString("General", "Language", kDefaultLanguage, kStartupBufferSize);
     const TextEntry& e = entry(TextKey::MsgUSBOpenError);
     set(e.key, ini.getString(e.section, e.name, e.defaultText, kTextBufferSize));

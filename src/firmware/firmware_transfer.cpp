@@ -5,6 +5,8 @@
 #include <system_error>
 #include <vector>
 
+#include "config/paths.hpp"
+
 namespace q70::firmware {
 
 OpenResult FirmwareTransfer::open() {
@@ -18,13 +20,13 @@ OpenResult FirmwareTransfer::open() {
     // Only a plain file: a folder opens but reads nothing, and a device or a FIFO may
     // never end (or never let the open return).
     std::error_code ec;
-    const std::filesystem::path path(filePath);
+    const std::filesystem::path path = config::pathFromUtf8(filePath);
     const auto status = std::filesystem::status(path, ec);
     if (ec || !std::filesystem::is_regular_file(status)) return OpenResult::CannotOpen;
     const std::uintmax_t size = std::filesystem::file_size(path, ec);
     if (!ec && size > kMaxFirmwareFileBytes) return OpenResult::TooLarge;
 
-    file_.open(filePath, std::ios::binary);
+    file_.open(path, std::ios::binary);
     if (!file_.is_open()) return OpenResult::CannotOpen;
 
     // One pass over the file: its length, and no line too long for a chunk.

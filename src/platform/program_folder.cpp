@@ -1,11 +1,7 @@
 #include "platform/program_folder.hpp"
 
-#include <pwd.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <array>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -14,6 +10,7 @@
 #include <vector>
 
 #include "config/paths.hpp"
+#include "platform/system_folders.hpp"
 
 namespace q70::platform {
 
@@ -43,7 +40,9 @@ bool sameContent(const fs::path& a, const fs::path& b) {
 bool copyReplacing(const fs::path& source, const fs::path& target) {
     std::error_code ec;
     fs::path temp = target;
-    temp += ".seed" + std::to_string(::getpid());
+    temp += ".seed" + std::to_string(currentProcessId());
+    // A leftover is removed first: mingw's copy_file cannot overwrite.
+    fs::remove(temp, ec);
     if (!fs::copy_file(source, temp, fs::copy_options::overwrite_existing, ec)) {
         fs::remove(temp, ec);
         return false;
@@ -57,20 +56,6 @@ bool copyReplacing(const fs::path& source, const fs::path& target) {
         return false;
     }
     return true;
-}
-
-std::string homeFolder() {
-    if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') return home;
-    long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
-    if (size <= 0) size = 16384;
-    std::vector<char> buffer(static_cast<std::size_t>(size));
-    passwd entry{};
-    passwd* found = nullptr;
-    if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 &&
-        found != nullptr && found->pw_dir != nullptr) {
-        return found->pw_dir;
-    }
-    return {};
 }
 
 // The Loc/<language>/<name> file that `active` is an unchanged copy of, relative to `folder`;
@@ -89,25 +74,15 @@ fs::path languageSourceOf(const fs::path& folder, const fs::path& active, const 
 }  // namespace
 
 bool isSharedFolder(const std::string& executableFolder) {
+    const fs::path folder = config::pathFromUtf8(executableFolder);
     std::error_code ec;
-    if (fs::exists(fs::path(executableFolder) / kInstalledMarkerName, ec)) return true;
-    return ::access(executableFolder.c_str(), W_OK) != 0;
-}
-
-std::string userProgramFolder() {
-    // A relative XDG_DATA_HOME is invalid and is ignored, as the XDG rules ask.
-    if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg != nullptr && *xdg != '\0') {
-        const fs::path base(xdg);
-        if (base.is_absolute()) return (base / "q70").lexically_normal().string();
-    }
-    const fs::path home(homeFolder());
-    if (home.empty() || !home.is_absolute()) return {};
-    return (home / ".local" / "share" / "q70").lexically_normal().string();
+    if (fs::exists(folder / kInstalledMarkerName, ec)) return true;
+    return !folderIsWritable(folder);
 }
 
 bool seedProgramFolder(const std::string& installedFolder, const std::string& userFolder) {
-    const fs::path from(installedFolder);
-    const fs::path to(userFolder);
+    const fs::path from = config::pathFromUtf8(installedFolder);
+    const fs::path to = config::pathFromUtf8(userFolder);
     std::error_code ec;
     fs::create_directories(to, ec);
     if (!fs::is_directory(to, ec)) return false;
@@ -159,9 +134,10 @@ std::string resolveProgramFolder(const std::string& executableFolder) {
     const std::string user = userProgramFolder();
     if (user.empty()) return executableFolder;
     std::error_code ec;
-    if (fs::equivalent(user, executableFolder, ec)) return executableFolder;
+    if (fs::equivalent(config::pathFromUtf8(user), config::pathFromUtf8(executableFolder), ec))
+        return executableFolder;
     seedProgramFolder(executableFolder, user);
-    if (!fs::is_directory(user, ec)) return executableFolder;
+    if (!fs::is_directory(config::pathFromUtf8(user), ec)) return executableFolder;
     return user;
 }
 

@@ -1,6 +1,6 @@
 #include "platform/transport_factory.hpp"
 
-#include "platform/unix/unix_socket_transport.hpp"
+#include "platform/system_transport.hpp"
 #include "sim/sim_transport.hpp"
 #if defined(Q70_HAVE_USB)
 #include "platform/usb/usb_transport.hpp"
@@ -21,7 +21,8 @@ std::unique_ptr<link::DeviceTransport> createTransport(const link::DeviceAddress
                 std::make_unique<sim::SimulatedBoard>(clock, options));
         }
         case link::DeviceKind::UnixSocket:
-            return std::make_unique<UnixSocketTransport>(address.path);
+        case link::DeviceKind::WindowsDevice:
+            return createSystemTransport(address, error);
         case link::DeviceKind::Usb:
 #if defined(Q70_HAVE_USB)
             return std::make_unique<UsbTransport>(address.vendorId, address.productId,
@@ -30,10 +31,6 @@ std::unique_ptr<link::DeviceTransport> createTransport(const link::DeviceAddress
             error = "This build has no USB support (it was configured with Q70_BUILD_USB=OFF).";
             return nullptr;
 #endif
-        case link::DeviceKind::WindowsDevice:
-            error = "Device files such as " + address.path +
-                    " exist only on Windows; on this system use usb, unix:PATH or sim.";
-            return nullptr;
     }
     error = "Unknown device address.";
     return nullptr;

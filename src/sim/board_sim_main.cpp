@@ -1,13 +1,5 @@
-// q70-board-sim: the simulated board as a process, serving one client at a time on a
-// Unix-domain SOCK_SEQPACKET socket, with faults on request.
-
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <sys/un.h>
-#include <unistd.h>
+// q70-board-sim: the simulated board as a process, serving one client at a time on the
+// system's message channel (platform/board_server), with faults on request.
 
 #include <CLI/CLI.hpp>
 #include <array>
@@ -23,6 +15,7 @@
 #include <vector>
 
 #include "link/date_time_text.hpp"
+#include "platform/board_server.hpp"
 #include "platform/steady_clock.hpp"
 #include "sim/board_cli.hpp"
 #include "sim/board_config.hpp"
@@ -31,28 +24,6 @@
 namespace {
 
 using namespace q70;
-
-int g_signalPipe[2] = {-1, -1};
-
-extern "C" void onSignal(int sig) {
-    const int saved = errno;
-    const auto byte = static_cast<unsigned char>(sig);
-    [[maybe_unused]] const ssize_t n = ::write(g_signalPipe[1], &byte, 1);
-    errno = saved;
-}
-
-bool installSignals() {
-    if (::pipe2(g_signalPipe, O_NONBLOCK | O_CLOEXEC) != 0) return false;
-    struct sigaction sa {};
-    sa.sa_handler = onSignal;
-    sigemptyset(&sa.sa_mask);
-    sa.sa_flags = SA_RESTART;
-    for (const int sig : {SIGUSR1, SIGUSR2, SIGINT, SIGTERM, SIGHUP}) {
-        if (::sigaction(sig, &sa, nullptr) != 0) return false;
-    }
-    ::signal(SIGPIPE, SIG_IGN);
-    return true;
-}
 
 std::string hexLine(std::span<const std::uint8_t> bytes) {
     static const char digits[] = "0123456789ABCDEF";
@@ -66,211 +37,14 @@ std::string hexLine(std::span<const std::uint8_t> bytes) {
     return s;
 }
 
-// Events go to stdout, one line each and flushed at once: scripts and tests wait on them.
-void event(const std::string& text) {
-    std::cout << "q70-board-sim: " << text << std::endl;
-}
-
-class Server {
-  public:
-    Server(std::string path, sim::SimulatedBoard& board, std::uint32_t unplugMs)
-        : path_(std::move(path)), board_(board), unplugMs_(unplugMs) {}
-    ~Server() {
-        dropClient(false);
-        stopListening();
-    }
-
-    std::function<void(std::span<const std::uint8_t>)> onRequest;
-    std::function<void()> afterRequest;
-
-    bool startListening(std::string& error) {
-        sockaddr_un addr{};
-        addr.sun_family = AF_UNIX;
-        if (path_.size() >= sizeof addr.sun_path) {
-            error = "The socket path is too long (at most " +
-                    std::to_string(sizeof addr.sun_path - 1) + " bytes): " + path_;
-            return false;
-        }
-        std::memcpy(addr.sun_path, path_.c_str(), path_.size() + 1);
-
-        // A socket left by an earlier run that died is stale; anything else is not ours.
-        struct stat st {};
-        if (::lstat(path_.c_str(), &st) == 0) {
-            if (!S_ISSOCK(st.st_mode)) {
-                error = path_ + " exists and is not a socket; not replacing it.";
-                return false;
-            }
-            ::unlink(path_.c_str());
-        }
-        const int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
-        if (fd < 0) {
-            error = std::string("socket: ") + std::strerror(errno);
-            return false;
-        }
-        if (::bind(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0 ||
-            ::listen(fd, 4) != 0) {
-            error = "Cannot listen on " + path_ + ": " + std::strerror(errno);
-            ::close(fd);
-            return false;
-        }
-        listenFd_ = fd;
-        event("listening on " + path_);
-        return true;
-    }
-
-    // Returns false when the loop should end (a signal to stop, or a failure).
-    bool run(std::string& error) {
-        while (!stop_) {
-            if (!board_.present()) {
-                if (clientFd_ >= 0) dropClient(true);
-                if (listenFd_ >= 0) {
-                    stopListening();
-                    event("unplugged");
-                }
-            } else if (listenFd_ < 0) {
-                if (!startListening(error)) return false;
-            }
-            if (clientFd_ >= 0) sendAnswers();
-
-            std::vector<pollfd> fds;
-            fds.push_back({g_signalPipe[0], POLLIN, 0});
-            const int clientAt = clientFd_ >= 0 ? static_cast<int>(fds.size()) : -1;
-            if (clientFd_ >= 0) {
-                fds.push_back({clientFd_, static_cast<short>(POLLIN | (held_ ? POLLOUT : 0)), 0});
-            }
-            const int listenAt = listenFd_ >= 0 ? static_cast<int>(fds.size()) : -1;
-            if (listenFd_ >= 0) fds.push_back({listenFd_, POLLIN, 0});
-
-            // While unplugged, look at the clock now and then to come back on time.
-            const int timeout = listenFd_ < 0 ? 20 : -1;
-            if (::poll(fds.data(), fds.size(), timeout) < 0) {
-                if (errno == EINTR) continue;
-                error = std::string("poll: ") + std::strerror(errno);
-                return false;
-            }
-            if (fds[0].revents & POLLIN) handleSignals();
-            // The client first: a host that closes and reconnects must find the slot free.
-            if (clientAt >= 0 && clientFd_ >= 0 && fds[clientAt].revents != 0) handleClient();
-            if (listenAt >= 0 && listenFd_ >= 0 && (fds[listenAt].revents & POLLIN)) acceptClient();
-        }
-        return true;
-    }
-
-  private:
-    void stopListening() {
-        if (listenFd_ < 0) return;
-        ::close(listenFd_);
-        listenFd_ = -1;
-        ::unlink(path_.c_str());
-    }
-
-    void dropClient(bool announce) {
-        if (clientFd_ < 0) return;
-        ::close(clientFd_);
-        clientFd_ = -1;
-        held_.reset();
-        board_.disconnect();
-        if (announce) event("client disconnected");
-    }
-
-    void acceptClient() {
-        const int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
-        if (fd < 0) return;
-        if (clientFd_ >= 0) {
-            // One host at a time, like a USB device claimed by one program.
-            ::close(fd);
-            event("refused a second client");
-            return;
-        }
-        clientFd_ = fd;
-        board_.connect();
-        event("client connected");
-    }
-
-    void handleSignals() {
-        unsigned char sig = 0;
-        while (::read(g_signalPipe[0], &sig, 1) == 1) {
-            if (sig == SIGUSR1) {
-                board_.offerTestImage();
-                event("test image offered");
-            } else if (sig == SIGUSR2) {
-                if (board_.present()) {
-                    board_.unplug(unplugMs_);
-                    event("unplugging for " + std::to_string(unplugMs_) + " ms");
-                } else {
-                    // Away until further notice (a loss with down=0): back in at once.
-                    board_.replug();
-                    event("plugged back in");
-                }
-            } else {
-                stop_ = true;
-            }
-        }
-    }
-
-    void handleClient() {
-        std::array<std::uint8_t, link::kPacketSize> buf{};
-        for (;;) {
-            const ssize_t n = ::recv(clientFd_, buf.data(), buf.size(), 0);
-            if (n < 0) {
-                if (errno == EAGAIN || errno == EWOULDBLOCK) break;
-                if (errno == EINTR) continue;
-                dropClient(true);
-                return;
-            }
-            if (n == 0) {
-                dropClient(true);
-                return;
-            }
-            const std::span<const std::uint8_t> packet(buf.data(), static_cast<std::size_t>(n));
-            if (onRequest) onRequest(packet);
-            board_.receive(packet);
-            if (afterRequest) afterRequest();
-            if (!board_.present()) return;
-            sendAnswers();
-            if (clientFd_ < 0) return;
-        }
-        sendAnswers();
-    }
-
-    // Every answer packet the board has ready, one message each; a full socket buffer
-    // keeps the rest for the next POLLOUT.
-    void sendAnswers() {
-        while (clientFd_ >= 0) {
-            if (!held_) {
-                link::Packet p;
-                if (!board_.nextAnswer(p)) return;
-                held_ = p;
-            }
-            const ssize_t n = ::send(clientFd_, held_->bytes.data(), held_->size, MSG_NOSIGNAL);
-            if (n < 0) {
-                if (errno == EAGAIN || errno == EWOULDBLOCK) return;
-                if (errno == EINTR) continue;
-                dropClient(true);
-                return;
-            }
-            held_.reset();
-        }
-    }
-
-    std::string path_;
-    sim::SimulatedBoard& board_;
-    std::uint32_t unplugMs_;
-    int listenFd_ = -1;
-    int clientFd_ = -1;
-    std::optional<link::Packet> held_;
-    bool stop_ = false;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
-    CLI::App app{
-        "q70-board-sim: a simulated Q-70 copy board served on a Unix-domain socket "
-        "(SOCK_SEQPACKET: each request one message, each answer packet one message). "
-        "Connect with --device unix:PATH. One client is served at a time; the next is "
-        "accepted after it disconnects."};
+    const platform::BoardServerTexts texts = platform::boardServerTexts();
+    CLI::App app{"q70-board-sim: a simulated Q-70 copy board " + texts.summary +
+                 " One client is served at a time; the next is accepted after it disconnects."};
     app.name("q70-board-sim");
+    app.allow_windows_style_options(false);  // /x stays a path on Windows too
     app.get_formatter()->column_width(34);
 
     std::string listenPath;
@@ -280,25 +54,17 @@ int main(int argc, char** argv) {
     std::string logFile;
     bool verbose = false;
 
-    app.add_option("--listen", listenPath,
-                   "Socket path to serve the board on (a stale socket there is removed)")
-        ->required();
-    boardCli.addTo(app, "SIGUSR2");
-    app.add_option("--unplug-ms", unplugMs, "How long SIGUSR2 keeps the board away (default 1000)");
+    app.add_option("--listen", listenPath, texts.listenHelp)->required();
+    boardCli.addTo(app, texts.replugHow);
+    app.add_option("--unplug-ms", unplugMs,
+                   "How long an unplug keeps the board away (default 1000)");
     app.add_option("--state", stateFile,
                    "File that keeps settings, clock and version across restarts (read at start "
                    "when it exists, rewritten on every change; command-line values win)");
     app.add_option("--log", logFile, "Append every request as hex, one line each");
     app.add_flag("-v,--verbose", verbose, "Also write every request as hex to stderr");
     // Laid out for help2man as well: a heading, then items of a word and its text.
-    app.footer(sim::BoardCli::faultHelp("SIGUSR2") + R"(
-
-Signals:
-  SIGUSR1   offer a test image now (the next status reports state 0)
-  SIGUSR2   unplug the board for --unplug-ms, then plug it back in; sent while the
-            board is away, plug it back in at once
-  SIGTERM   stop serving and exit with status 0 (SIGINT and SIGHUP as well)
-
+    app.footer(sim::BoardCli::faultHelp(texts.replugHow) + "\n\n" + texts.controlHelp + R"(
 The board answers status with 0 while a test image is offered, with the busy state for
 --busy-ms after a write, and 1 otherwise. A firmware update is checked record by record;
 a bad S-record is answered with 0xFE (the host stops) and the old firmware stays; after
@@ -338,21 +104,16 @@ Events (listening, client connected, unplugged, ...) are printed on stdout.)");
             return 2;
         }
     }
-    if (!installSignals()) {
-        std::cerr << "q70-board-sim: cannot install signal handlers\n";
-        return 1;
-    }
-
     platform::SteadyClock clock;
     sim::SimulatedBoard board(clock, options);
-    Server server(listenPath, board, unplugMs);
-    server.onRequest = [&](std::span<const std::uint8_t> packet) {
+    platform::BoardServerHooks hooks;
+    hooks.onRequest = [&](std::span<const std::uint8_t> packet) {
         const std::string line = hexLine(packet);
         if (log.is_open()) log << line << std::endl;  // flushed: tests read it live
         if (verbose) std::cerr << line << '\n';
     };
     std::uint64_t savedRevision = board.stateRevision();
-    server.afterRequest = [&] {
+    hooks.afterRequest = [&] {
         if (stateFile.empty() || board.stateRevision() == savedRevision) return;
         std::string error;
         if (sim::saveBoardState(stateFile, {board.settings(), board.dateTime(), board.version()},
@@ -364,10 +125,10 @@ Events (listening, client connected, unplugged, ...) are printed on stdout.)");
     };
 
     std::string error;
-    if (!server.startListening(error) || !server.run(error)) {
+    if (!platform::serveBoard(listenPath, board, unplugMs, hooks, error)) {
         std::cerr << "q70-board-sim: " << error << '\n';
         return 1;
     }
-    event("stopped");
+    platform::boardEvent("stopped");
     return 0;
 }

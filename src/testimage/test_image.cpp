@@ -7,6 +7,7 @@
 #include <memory>
 #include <new>
 
+#include "config/paths.hpp"
 #include "link/protocol.hpp"
 #include "testimage/decoder.hpp"
 
@@ -24,7 +25,7 @@ void put32(std::uint8_t* p, std::uint32_t v) {
 }
 
 bool writeFile(const std::string& path, std::span<const std::uint8_t> bytes) {
-    std::ofstream file(std::filesystem::path(path), std::ios::binary | std::ios::trunc);
+    std::ofstream file(config::pathFromUtf8(path), std::ios::binary | std::ios::trunc);
     if (!file) return false;
     file.write(reinterpret_cast<const char*>(bytes.data()),
                static_cast<std::streamsize>(bytes.size()));
@@ -74,7 +75,7 @@ void TestImage::setHeader(std::uint32_t width, std::uint32_t height, std::uint32
 }
 
 std::string TestImage::rawDataPath() const {
-    return (std::filesystem::path(folder_) / kRawDataFileName).string();
+    return config::utf8FromPath(config::pathFromUtf8(folder_) / kRawDataFileName);
 }
 
 bool TestImage::saveRawData(std::span<const std::uint8_t> data) {

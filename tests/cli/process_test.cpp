@@ -1,23 +1,17 @@
-// The q70ctl executable against the q70-board-sim process over a Unix-domain socket: the
+// The q70ctl executable against the q70-board-sim process over its socket or named pipe: the
 // bytes the board logs, the files written, the exit codes and messages.
-
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <random>
 #include <sstream>
 
 #include "cli_fixture.hpp"
+#include "support/child_process.hpp"
 #include "testimage/test_image.hpp"
-
-extern char** environ;
 
 namespace q70::test {
 namespace {
@@ -37,38 +31,15 @@ Bytes parseHexLine(const std::string& line) {
     return b;
 }
 
-// Starts a program with stdin from /dev/null and stdout and stderr as given.
-pid_t spawn(const std::vector<std::string>& args, int outFd, int errFd) {
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, outFd, 1);
-    posix_spawn_file_actions_adddup2(&actions, errFd, 2);
-    std::vector<char*> argv;
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    pid_t pid = -1;
-    const int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    return rc == 0 ? pid : -1;
-}
-
-int waitExit(pid_t pid) {
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-}
-
 class CliProcess : public ::testing::Test {
   protected:
     void SetUp() override {
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
         folder = std::filesystem::temp_directory_path() /
-                 ("q70ctl-" + std::string(info->name()) + "-" + std::to_string(getpid()));
+                 ("q70ctl-" + std::string(info->name()) + "-" +
+                  std::to_string(std::random_device{}() % 1000000));
         std::filesystem::remove_all(folder);
         std::filesystem::create_directories(folder);
-        socket = (folder / "board.sock").string();
         boardLog = folder / "requests.log";
     }
 
@@ -80,55 +51,34 @@ class CliProcess : public ::testing::Test {
 
     // q70-board-sim with these extra arguments; returns once it listens.
     void startBoard(std::vector<std::string> extra = {}) {
-        std::vector<std::string> args = {Q70_BOARD_SIM_PATH, "--listen", socket, "--log",
-                                         boardLog.string()};
+        std::vector<std::string> args = {Q70_BOARD_SIM_PATH, "--listen", boardListenAddress(folder),
+                                         "--log", boardLog.string()};
         args.insert(args.end(), extra.begin(), extra.end());
-        int pipeFds[2];
-        ASSERT_EQ(pipe(pipeFds), 0);
-        const int devNull = open("/dev/null", O_WRONLY);
-        boardPid = spawn(args, pipeFds[1], devNull);
-        close(pipeFds[1]);
-        close(devNull);
-        ASSERT_GT(boardPid, 0);
-        boardOut = fdopen(pipeFds[0], "r");
-        // It announces itself on stdout once the socket is there.
-        char line[512];
+        ASSERT_TRUE(board.startReadingOutput(args));
+        // It announces itself on stdout once it listens.
+        std::string line;
         bool listening = false;
-        while (!listening && std::fgets(line, sizeof line, boardOut) != nullptr) {
-            listening = std::string(line).find("listening on") != std::string::npos;
+        while (!listening && board.readLine(line)) {
+            listening = line.find("listening on") != std::string::npos;
         }
         ASSERT_TRUE(listening) << "q70-board-sim did not start";
     }
 
-    void stopBoard() {
-        if (boardPid > 0) {
-            kill(boardPid, SIGTERM);
-            waitExit(boardPid);
-            boardPid = -1;
-        }
-        if (boardOut != nullptr) {
-            std::fclose(boardOut);
-            boardOut = nullptr;
-        }
-    }
+    void stopBoard() { board.stop(); }
 
     // q70ctl against the board; stdout and stderr are kept in `out` and `err`.
     int ctl(std::vector<std::string> args) {
         args.insert(args.begin(), Q70CTL_PATH);
         const std::filesystem::path outFile = folder / "stdout", errFile = folder / "stderr";
-        const int o = open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        const int e = open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        const pid_t pid = spawn(args, o, e);
-        close(o);
-        close(e);
-        if (pid <= 0) return -1;
-        const int rc = waitExit(pid);
+        ChildProcess ctl;
+        if (!ctl.start(args, outFile, errFile)) return -1;
+        const int rc = ctl.wait();
         out = readText(outFile);
         err = readText(errFile);
         return rc;
     }
 
-    std::string device() const { return "unix:" + socket; }
+    std::string device() const { return boardDeviceAddress(folder); }
 
     std::vector<Bytes> loggedRequests() const {
         std::vector<Bytes> requests;
@@ -141,10 +91,8 @@ class CliProcess : public ::testing::Test {
     }
 
     std::filesystem::path folder;
-    std::string socket;
     std::filesystem::path boardLog;
-    pid_t boardPid = -1;
-    FILE* boardOut = nullptr;
+    ChildProcess board;
     std::string out;
     std::string err;
 };
@@ -255,6 +203,52 @@ TEST_F(CliProcess, AnUnplugInTheMiddleOfAnImageFailsAndWritesNoBitmap) {
     EXPECT_FALSE(std::filesystem::exists(bmp));
     EXPECT_NE(err.find("the board was lost while answering GetTestImage (4)"), std::string::npos)
         << err;
+}
+
+TEST_F(CliProcess, RunsFromAFolderWithAJapaneseNameAndFindsItsLanguageFile) {
+    // The program folder is found from the executable's own path, which must stay UTF-8
+    // end to end: with the name taken byte by byte the INI would not be found and the
+    // built-in English text would appear instead.
+    const std::filesystem::path exe(Q70CTL_PATH);
+    const std::filesystem::path copy = folder / std::filesystem::path(u8"\u30c6\u30b9\u30c8");
+    std::filesystem::create_directories(copy);
+    std::filesystem::copy_file(exe, copy / exe.filename());
+    std::ofstream(copy / "Q70Uty.ini", std::ios::binary)
+        << "[MessageText]\nMsgUSBOpenError=Board not found (from the folder's own INI).\n";
+
+    const std::u8string path = (copy / exe.filename()).u8string();
+    ChildProcess child;
+    ASSERT_TRUE(child.start({std::string(path.begin(), path.end()), "--device", device(), "get"},
+                            folder / "stdout", folder / "stderr"));
+    EXPECT_EQ(child.wait(), 3);
+    err = readText(folder / "stderr");
+    EXPECT_NE(err.find("Board not found (from the folder's own INI)."), std::string::npos) << err;
+    EXPECT_TRUE(std::filesystem::exists(copy / "Q70_USB.Log"));
+}
+
+TEST_F(CliProcess, TheBoardsControlChannelOffersAnImageAndUnplugsIt) {
+    startBoard({"--unplug-ms", "200"});
+    const std::filesystem::path bmp = folder / "poked.bmp";
+    ChildProcess waiting;
+    ASSERT_TRUE(waiting.start(
+        {Q70CTL_PATH, "--device", device(), "test-image", "-o", bmp.string(), "--wait", "20"},
+        folder / "stdout", folder / "stderr"));
+    // Once q70ctl polls, the board offers its image on request.
+    std::string line;
+    while (board.readLine(line) && line.find("client connected") == std::string::npos) {
+    }
+    ASSERT_TRUE(board.pokeBoard(boardListenAddress(folder), "image"));
+    EXPECT_EQ(waiting.wait(std::chrono::seconds(30)), 0) << readText(folder / "stderr");
+    EXPECT_TRUE(std::filesystem::exists(bmp));
+
+    ASSERT_TRUE(board.pokeBoard(boardListenAddress(folder), "unplug"));
+    bool unplugged = false, back = false;
+    while (!back && board.readLine(line)) {
+        unplugged = unplugged || line.find("unplugging for 200 ms") != std::string::npos;
+        back = unplugged && line.find("listening on") != std::string::npos;
+    }
+    EXPECT_TRUE(back);
+    EXPECT_EQ(ctl({"--device", device(), "info"}), 0) << err;
 }
 
 TEST_F(CliProcess, NoBoardListeningIsANoDeviceExit) {

@@ -16,16 +16,29 @@ using test::readAll;
 using test::TempFolder;
 
 TEST(Paths, AllFilesLiveInTheProgramFolder) {
+    // Compared as paths: Windows joins with its own separator.
+    using P = std::filesystem::path;
     const Paths p = Paths::fromProgramFolder("/opt/q70/bin");
-    EXPECT_EQ(p.iniPath, "/opt/q70/bin/Q70Uty.ini");
-    EXPECT_EQ(p.logPath, "/opt/q70/bin/Q70_USB.Log");
-    EXPECT_EQ(p.helpPath, "/opt/q70/bin/" + std::string(kHelpFileName));
+    EXPECT_EQ(P(p.iniPath), P("/opt/q70/bin/Q70Uty.ini"));
+    EXPECT_EQ(P(p.logPath), P("/opt/q70/bin/Q70_USB.Log"));
+    EXPECT_EQ(P(p.helpPath), P("/opt/q70/bin/" + std::string(kHelpFileName)));
     EXPECT_EQ(helpPathFor(p.iniPath), p.helpPath);
-    EXPECT_EQ(languageIniSource(p.programFolder, Language::Japanese),
-              "/opt/q70/bin/Loc/JPN/Q70Uty.ini");
-    EXPECT_EQ(languageHelpSource(p.programFolder, Language::Chinese),
-              "/opt/q70/bin/Loc/CHS/" + std::string(kHelpFileName));
-    EXPECT_EQ(Paths::fromProgramFolder("/opt/q70/bin/").iniPath, p.iniPath);
+    EXPECT_EQ(P(languageIniSource(p.programFolder, Language::Japanese)),
+              P("/opt/q70/bin/Loc/JPN/Q70Uty.ini"));
+    EXPECT_EQ(P(languageHelpSource(p.programFolder, Language::Chinese)),
+              P("/opt/q70/bin/Loc/CHS/" + std::string(kHelpFileName)));
+    EXPECT_EQ(P(Paths::fromProgramFolder("/opt/q70/bin/").iniPath), P(p.iniPath));
+}
+
+TEST(Paths, FolderNamesInUtf8SurviveTheRoundTrip) {
+    // テスト in UTF-8: a path made from these bytes must name the same folder on every
+    // system, not one character per byte.
+    const std::string folder = "/opt/\xe3\x83\x86\xe3\x82\xb9\xe3\x83\x88";
+    const std::filesystem::path path = pathFromUtf8(folder);
+    EXPECT_TRUE(path.filename() == std::filesystem::path(u8"\u30c6\u30b9\u30c8"));
+    EXPECT_EQ(utf8FromPath(path), folder);
+    EXPECT_EQ(utf8FromPath(pathFromUtf8(Paths::fromProgramFolder(folder).iniPath).parent_path()),
+              folder);
 }
 
 TEST(Paths, LanguageCommands) {

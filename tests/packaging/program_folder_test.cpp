@@ -4,8 +4,10 @@
 #include "platform/program_folder.hpp"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
+
+#ifndef _WIN32
 #include <unistd.h>
+#endif
 
 #include <cstdlib>
 #include <filesystem>
@@ -16,6 +18,7 @@
 #include <string>
 
 #include "config/paths.hpp"
+#include "support/environment_variable.hpp"
 
 namespace fs = std::filesystem;
 using q70::platform::isSharedFolder;
@@ -36,31 +39,20 @@ void put(const fs::path& p, const std::string& content) {
     std::ofstream(p, std::ios::binary | std::ios::trunc) << content;
 }
 
-// Sets or clears an environment variable for one test and restores it afterwards.
-class EnvVar {
-  public:
-    EnvVar(const char* name, const std::optional<std::string>& value) : name_(name) {
-        if (const char* old = std::getenv(name)) old_ = old;
-        if (value) {
-            ::setenv(name, value->c_str(), 1);
-        } else {
-            ::unsetenv(name);
-        }
-    }
-    ~EnvVar() {
-        if (old_) {
-            ::setenv(name_, old_->c_str(), 1);
-        } else {
-            ::unsetenv(name_);
-        }
-    }
-    EnvVar(const EnvVar&) = delete;
-    EnvVar& operator=(const EnvVar&) = delete;
+using EnvVar = q70::test::EnvironmentVariable;
 
-  private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
+// copy_file's overwrite_existing fails on mingw's libstdc++ when the target exists.
+void copyOver(const fs::path& from, const fs::path& to, fs::copy_options) {
+    fs::remove(to);
+    fs::copy_file(from, to);
+}
+
+// The variable that names the base of the per-user folder.
+#ifdef _WIN32
+constexpr const char* kUserBase = "LOCALAPPDATA";
+#else
+constexpr const char* kUserBase = "XDG_DATA_HOME";
+#endif
 
 class ProgramFolderTest : public ::testing::Test {
   protected:
@@ -78,8 +70,8 @@ class ProgramFolderTest : public ::testing::Test {
             put(installed_ / "Loc" / code / "Q70Uty.html", std::string("<p>") + code + "</p>");
         }
         // The top-level files are the English ones, as shipped.
-        fs::copy_file(installed_ / "Loc" / "ENG" / "Q70Uty.ini", installed_ / "Q70Uty.ini",
-                      fs::copy_options::overwrite_existing);
+        copyOver(installed_ / "Loc" / "ENG" / "Q70Uty.ini", installed_ / "Q70Uty.ini",
+                 fs::copy_options::overwrite_existing);
         put(installed_ / std::string(kInstalledMarkerName), "");
     }
     void TearDown() override {
@@ -96,7 +88,7 @@ TEST_F(ProgramFolderTest, WritableFolderWithoutMarkerIsUsedAsItIs) {
     // A build tree: the executables' folder is the program folder, nothing is copied.
     const fs::path build = root_ / "build" / "bin";
     put(build / "Q70Uty.ini", "[General]\n");
-    EnvVar xdg("XDG_DATA_HOME", (root_ / "xdg").string());
+    EnvVar xdg(kUserBase, (root_ / "xdg").string());
 
     EXPECT_FALSE(isSharedFolder(build.string()));
     EXPECT_EQ(resolveProgramFolder(build.string()), build.string());
@@ -104,7 +96,7 @@ TEST_F(ProgramFolderTest, WritableFolderWithoutMarkerIsUsedAsItIs) {
 }
 
 TEST_F(ProgramFolderTest, InstalledFolderGivesASeededPerUserFolder) {
-    EnvVar xdg("XDG_DATA_HOME", (root_ / "xdg").string());
+    EnvVar xdg(kUserBase, (root_ / "xdg").string());
 
     const std::string folder = resolveProgramFolder(installed_.string());
 
@@ -120,7 +112,7 @@ TEST_F(ProgramFolderTest, InstalledFolderGivesASeededPerUserFolder) {
 }
 
 TEST_F(ProgramFolderTest, LanguageSwitchChangesOnlyTheUsersCopy) {
-    EnvVar xdg("XDG_DATA_HOME", (root_ / "xdg").string());
+    EnvVar xdg(kUserBase, (root_ / "xdg").string());
     const std::string folder = resolveProgramFolder(installed_.string());
     const auto paths = q70::config::Paths::fromProgramFolder(folder);
 
@@ -140,8 +132,8 @@ TEST_F(ProgramFolderTest, UpgradeRefreshesLanguageFilesAndUntouchedActiveCopies)
     const fs::path user = root_ / "user";
     ASSERT_TRUE(seedProgramFolder(installed_.string(), user.string()));
     // The user chose Japanese, then edited the help file by hand.
-    fs::copy_file(user / "Loc/JPN/Q70Uty.ini", user / "Q70Uty.ini",
-                  fs::copy_options::overwrite_existing);
+    copyOver(user / "Loc/JPN/Q70Uty.ini", user / "Q70Uty.ini",
+             fs::copy_options::overwrite_existing);
     put(user / "Q70Uty.html", "<p>my notes</p>");
 
     // A new package version changes the Japanese files.
@@ -174,6 +166,9 @@ TEST_F(ProgramFolderTest, MissingFilesAreRestoredOnTheNextStart) {
 }
 
 TEST_F(ProgramFolderTest, UserFolderFollowsXdgDataHomeThenHome) {
+#ifdef _WIN32
+    GTEST_SKIP() << "Windows keeps the folder in LOCALAPPDATA";
+#endif
     {
         EnvVar xdg("XDG_DATA_HOME", "/data/alice/");
         EXPECT_EQ(userProgramFolder(), "/data/alice/q70");
@@ -200,18 +195,22 @@ TEST_F(ProgramFolderTest, UserFolderFollowsXdgDataHomeThenHome) {
 TEST_F(ProgramFolderTest, FallsBackToTheInstalledFolderWhenNoUserFolderCanBeMade) {
     // XDG_DATA_HOME below a regular file: the folder cannot be created.
     put(root_ / "not-a-folder", "x");
-    EnvVar xdg("XDG_DATA_HOME", (root_ / "not-a-folder").string());
+    EnvVar xdg(kUserBase, (root_ / "not-a-folder").string());
 
     EXPECT_FALSE(seedProgramFolder(installed_.string(), (root_ / "not-a-folder/q70").string()));
     EXPECT_EQ(resolveProgramFolder(installed_.string()), installed_.string());
 }
 
 TEST_F(ProgramFolderTest, ReadOnlyFolderWithoutMarkerIsShared) {
+#ifdef _WIN32
+    GTEST_SKIP() << "Windows has no read-only folders by mode bits";
+#else
     if (::geteuid() == 0) GTEST_SKIP() << "root may write everywhere";
+#endif
     const fs::path copy = root_ / "opt" / "q70";
     put(copy / "Q70Uty.ini", "[General]\nLanguage=ENG\n");
     fs::permissions(copy, fs::perms::owner_read | fs::perms::owner_exec);
-    EnvVar xdg("XDG_DATA_HOME", (root_ / "xdg").string());
+    EnvVar xdg(kUserBase, (root_ / "xdg").string());
 
     EXPECT_TRUE(isSharedFolder(copy.string()));
     EXPECT_EQ(resolveProgramFolder(copy.string()), (root_ / "xdg" / "q70").string());

@@ -42,15 +42,24 @@ TEST(TransportFactory, SimIsTheDemoBoardThatOffersAnImageSoon) {
 TEST(TransportFactory, EveryAddressKind) {
     ManualScheduler clock;
     std::string error;
+#ifdef _WIN32
+    // Each system reaches only its own kind of channel; the other kind is explained.
+    EXPECT_TRUE(make("\\\\.\\CPYBRD0", clock, error));
+    EXPECT_FALSE(make("unix:/tmp/none.sock", clock, error));
+    EXPECT_NE(error.find("Linux"), std::string::npos);
+#else
     EXPECT_TRUE(make("unix:/tmp/none.sock", clock, error));
+#endif
 #if defined(Q70_HAVE_USB)
     EXPECT_TRUE(make("usb:1234:5678", clock, error));
 #else
     EXPECT_FALSE(make("usb", clock, error));
 #endif
+#ifndef _WIN32
     error.clear();
     EXPECT_FALSE(make("\\\\.\\CPYBRD0", clock, error));
     EXPECT_NE(error.find("Windows"), std::string::npos);
+#endif
 }
 
 }  // namespace

@@ -3,12 +3,6 @@
 // succeed: q70ctl must say so on stderr and exit non-zero, and write no file it was asked
 // to write on success.
 
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -16,11 +10,12 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
 
-extern char** environ;
+#include "support/child_process.hpp"
 
 namespace q70::test {
 namespace {
@@ -32,45 +27,8 @@ struct ProcessCell {
     const char* fault;  // q70-board-sim --fault; none: the operation must succeed
 };
 
-pid_t spawn(const std::vector<std::string>& args, int outFd, int errFd) {
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, outFd, 1);
-    posix_spawn_file_actions_adddup2(&actions, errFd, 2);
-    std::vector<char*> argv;
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    pid_t pid = -1;
-    const int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    return rc == 0 ? pid : -1;
-}
-
-int waitExit(pid_t pid) {
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-}
-
 // A q70ctl that hangs is a failure of its own; it must not hold the test run.
 constexpr int kHung = 1000;
-int waitExitWithin(pid_t pid, std::chrono::seconds limit) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    int status = 0;
-    for (;;) {
-        const pid_t r = waitpid(pid, &status, WNOHANG);
-        if (r == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        if (r < 0 && errno != EINTR) return -1;
-        if (std::chrono::steady_clock::now() >= end) {
-            kill(pid, SIGKILL);
-            waitExit(pid);
-            return kHung;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-}
 
 std::string readText(const fs::path& p) {
     std::ifstream f(p, std::ios::binary);
@@ -82,62 +40,47 @@ class CtlFault : public ::testing::TestWithParam<ProcessCell> {
     void SetUp() override {
         std::string id = ::testing::UnitTest::GetInstance()->current_test_info()->name();
         for (char& c : id) c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
-        folder =
-            fs::temp_directory_path() / ("q70-ctlfault-" + id + "-" + std::to_string(getpid()));
+        // Short: the socket's path inside must fit in sun_path.
+        folder = fs::temp_directory_path() /
+                 ("q70-ctlfault-" + id + "-" + std::to_string(std::random_device{}() % 1000000));
         fs::remove_all(folder);
         fs::create_directories(folder);
     }
 
     void TearDown() override {
-        if (boardPid > 0) {
-            kill(boardPid, SIGTERM);
-            waitExit(boardPid);
-        }
-        if (boardOut != nullptr) std::fclose(boardOut);
+        board.stop();
         std::error_code ec;
         fs::remove_all(folder, ec);
     }
 
     void startBoard(std::vector<std::string> extra) {
-        std::vector<std::string> args = {Q70_BOARD_SIM_PATH, "--listen", socket(), "--busy-ms",
-                                         "0"};
+        std::vector<std::string> args = {Q70_BOARD_SIM_PATH, "--listen", boardListenAddress(folder),
+                                         "--busy-ms", "0"};
         args.insert(args.end(), extra.begin(), extra.end());
-        int fds[2];
-        ASSERT_EQ(pipe(fds), 0);
-        const int devNull = open("/dev/null", O_WRONLY);
-        boardPid = spawn(args, fds[1], devNull);
-        close(fds[1]);
-        close(devNull);
-        ASSERT_GT(boardPid, 0);
-        boardOut = fdopen(fds[0], "r");
-        char line[512];
+        ASSERT_TRUE(board.startReadingOutput(args));
+        // It announces itself on stdout once it listens.
+        std::string line;
         bool listening = false;
-        while (!listening && std::fgets(line, sizeof line, boardOut) != nullptr) {
-            listening = std::string(line).find("listening on") != std::string::npos;
+        while (!listening && board.readLine(line)) {
+            listening = line.find("listening on") != std::string::npos;
         }
         ASSERT_TRUE(listening) << "q70-board-sim did not start";
     }
 
     int ctl(std::vector<std::string> args) {
         args.insert(args.begin(),
-                    {Q70CTL_PATH, "--device", "unix:" + socket(), "--timeout", "1000"});
+                    {Q70CTL_PATH, "--device", boardDeviceAddress(folder), "--timeout", "1000"});
         const fs::path outFile = folder / "stdout", errFile = folder / "stderr";
-        const int o = open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        const int e = open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        const pid_t pid = spawn(args, o, e);
-        close(o);
-        close(e);
-        if (pid <= 0) return -1;
-        const int rc = waitExitWithin(pid, std::chrono::seconds(30));
+        ChildProcess ctl;
+        if (!ctl.start(args, outFile, errFile)) return -1;
+        int rc = ctl.wait(std::chrono::seconds(30));
+        if (rc == -1) rc = kHung;
         err = readText(errFile);
         return rc;
     }
 
-    std::string socket() const { return (folder / "board.sock").string(); }
-
     fs::path folder;
-    pid_t boardPid = -1;
-    FILE* boardOut = nullptr;
+    ChildProcess board;
     std::string err;
 };
 

@@ -19,7 +19,11 @@ class FirmwareFinding : public ::testing::Test {
                ("q70-finding-" +
                 std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
     }
-    void TearDown() override { std::filesystem::remove(path); }
+    void TearDown() override {
+        // The transfer keeps its file open, and Windows removes no open file.
+        transfer = firmware::FirmwareTransfer{};
+        std::filesystem::remove(path);
+    }
 
     firmware::OpenResult openWith(const std::string& content) {
         std::ofstream(path, std::ios::binary) << content;

@@ -3,10 +3,9 @@
 
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <filesystem>
 #include <fstream>
+#include <random>
 
 #include "link/date_time_text.hpp"
 #include "sim/board_config.hpp"
@@ -138,8 +137,8 @@ TEST_F(BoardTest, TestImageIsSentOnlyAfterAnOfferAndDecodesToThePicture) {
     ASSERT_EQ(data, board.lastImageData());
 
     // Decode it as the window will and compare every pixel with what was drawn.
-    const auto folder =
-        std::filesystem::temp_directory_path() / ("q70board" + std::to_string(::getpid()));
+    const auto folder = std::filesystem::temp_directory_path() /
+                        ("q70board" + std::to_string(std::random_device{}()));
     std::filesystem::create_directories(folder);
     testimage::TestImage image;
     image.setProgramFolder(folder.string());
@@ -432,8 +431,8 @@ TEST(BoardConfig, FaultSpecs) {
 }
 
 TEST(BoardConfig, StateFileRoundTripsAndRejectsBadLines) {
-    const auto file =
-        std::filesystem::temp_directory_path() / ("q70state" + std::to_string(::getpid()));
+    const auto file = std::filesystem::temp_directory_path() /
+                      ("q70state" + std::to_string(std::random_device{}()));
     sim::BoardState state;
     state.settings = {1, 0, 1, 1, 0};
     state.dateTime = {2031, 2, 3, 4, 5};
