@@ -270,11 +270,17 @@ TEST_F(UsbProcess, ListShowsEveryBoardAndAPortPathPicksOne) {
 TEST_F(UsbProcess, TwoProgramsUpdateTwoBoardsAtOnce) {
     std::ofstream(folder / "fw.mot", std::ios::binary) << longLineFirmware("Q70 Ver 2.00", 40);
     ASSERT_EQ(
-        emuShell({"--port", "1", "--port", "2"},
-                 "$CTL --device usb:217-1 update fw.mot 2>one & a=$!;"
-                 " $CTL --device usb:217-2 update fw.mot 2>two & b=$!;"
-                 " wait $a && wait $b &&"
-                 " $CTL --device usb:217-1 info > info1 && $CTL --device usb:217-2 info > info2"),
+        emuShell(
+            {"--port", "1", "--port", "2"},
+            "$CTL --device usb:217-1 update fw.mot 2>one & a=$!;"
+            // Two programs starting libusb in the same instant under the emulator now and
+            // then fail to start it; the second starts once the first holds its board.
+            " i=0; until grep -q 'claimed 217-1' " +
+                events.string() +
+                " || [ $i -ge 100 ]; do sleep 0.05; i=$((i+1)); done;"
+                " $CTL --device usb:217-2 update fw.mot 2>two & b=$!;"
+                " wait $a && wait $b &&"
+                " $CTL --device usb:217-1 info > info1 && $CTL --device usb:217-2 info > info2"),
         0)
         << err << readText(folder / "one") << readText(folder / "two");
     for (const char* f : {"info1", "info2"})
