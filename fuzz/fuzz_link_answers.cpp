@@ -19,7 +19,6 @@
 #include <string>
 #include <vector>
 
-#include "app/control_ids.hpp"
 #include "app/utility_controller.hpp"
 #include "fuzz_check.hpp"
 #include "link/protocol.hpp"
@@ -27,6 +26,7 @@
 #include "support/fake_view.hpp"
 #include "support/manual_scheduler.hpp"
 #include "testimage/encoder.hpp"
+#include "window/control_ids.hpp"
 
 namespace {
 
@@ -255,16 +255,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (action < fuzz::kActionApply) {
             sched.step();
         } else if (action < fuzz::kActionOK) {
-            view.click(app::id::Apply);
+            view.click(window::id::Apply);
         } else if (action < fuzz::kActionUpdate) {
-            view.click(app::id::OK);
+            view.click(window::id::OK);
         } else if (action < fuzz::kActionLanguage) {
             if (updates++ < kMaxSlowActions) {
                 view.typePath(firmwarePath);
-                view.click(app::id::Update);
+                view.click(window::id::Update);
             }
         } else if (action < fuzz::kActionRadio) {
-            if (languageChanges++ < kMaxSlowActions) controller.onCommand(app::id::CmdEnglish);
+            if (languageChanges++ < kMaxSlowActions) controller.onCommand(window::id::CmdEnglish);
         } else {
             view.click(fuzz::kRadios[in.byte() % fuzz::kRadioCount]);
         }

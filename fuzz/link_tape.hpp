@@ -24,7 +24,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "app/control_ids.hpp"
+#include "window/control_ids.hpp"
 
 namespace q70::fuzz {
 
@@ -36,9 +36,9 @@ inline constexpr int kActionLanguage = 94;
 inline constexpr int kActionRadio = 96;
 // The radios a radio click may hit, by the byte that follows the action (% 5).
 inline constexpr int kRadioCount = 5;
-inline constexpr int kRadios[kRadioCount] = {app::id::PrintModeMatch, app::id::SaveModeOriginal,
-                                             app::id::PaperLetter, app::id::MarginEnable,
-                                             app::id::TimeStampDisable};
+inline constexpr int kRadios[kRadioCount] = {
+    window::id::PrintModeMatch, window::id::SaveModeOriginal, window::id::PaperLetter,
+    window::id::MarginEnable, window::id::TimeStampDisable};
 
 inline constexpr int kMovePacket = 0;
 inline constexpr int kMoveAnswer = 3;

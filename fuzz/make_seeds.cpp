@@ -11,7 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "app/control_ids.hpp"
 #include "app/utility_controller.hpp"
 #include "link_tape.hpp"
 #include "sim/sim_transport.hpp"
@@ -20,6 +19,7 @@
 #include "support/fake_view.hpp"
 #include "support/manual_scheduler.hpp"
 #include "testimage/encoder.hpp"
+#include "window/control_ids.hpp"
 
 namespace {
 
@@ -110,20 +110,20 @@ struct Session {
     // The user's actions, done and put on tape.
     void apply() {
         tape.push_back(fuzz::kActionApply);
-        view.click(app::id::Apply);
+        view.click(window::id::Apply);
     }
     void ok() {
         tape.push_back(fuzz::kActionOK);
-        view.click(app::id::OK);
+        view.click(window::id::OK);
     }
     void update(const fs::path& file) {
         tape.push_back(fuzz::kActionUpdate);
         view.typePath(file.string());
-        view.click(app::id::Update);
+        view.click(window::id::Update);
     }
     void language() {
         tape.push_back(fuzz::kActionLanguage);
-        controller.onCommand(app::id::CmdEnglish);
+        controller.onCommand(window::id::CmdEnglish);
     }
     void radio(int index) {
         tape.push_back(fuzz::kActionRadio);

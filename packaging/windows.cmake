@@ -23,5 +23,10 @@ set(CPACK_NSIS_DEFINES "Target amd64-unicode")
 # The window's Start-menu entry, once the window is built for Windows.
 if(TARGET q70uty)
   set(CPACK_PACKAGE_EXECUTABLES q70uty "Q-70 Utility")
+  # The installer, the uninstaller and the list of installed programs show the window's
+  # icon; the shortcut takes it from q70uty.exe itself.
+  set(CPACK_NSIS_MUI_ICON ${PROJECT_SOURCE_DIR}/data/icons/q70uty.ico)
+  set(CPACK_NSIS_MUI_UNIICON ${PROJECT_SOURCE_DIR}/data/icons/q70uty.ico)
+  set(CPACK_NSIS_INSTALLED_ICON_NAME q70uty.exe)
 endif()
 include(CPack)

@@ -13,7 +13,7 @@ Q70_PACKAGES=(
     xvfb xauth imagemagick
     help2man desktop-file-utils dpkg-dev file
     lintian appstream bash-completion
-    fonts-noto-cjk
+    fonts-noto-cjk fonts-wine
     g++-mingw-w64-x86-64-posix mingw-w64-tools googletest wine wine64 nsis zip
 )
 

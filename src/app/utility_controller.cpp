@@ -4,14 +4,18 @@
 #include <filesystem>
 #include <system_error>
 
-#include "app/control_ids.hpp"
 #include "app/window_placement.hpp"
 #include "config/paths.hpp"
+#include "window/control_ids.hpp"
 
 namespace q70::app {
 
 using config::TextKey;
 namespace code = link::code;
+namespace id = window::id;
+using window::Choice;
+using window::Rect;
+using window::Size;
 
 namespace {
 
@@ -27,7 +31,7 @@ bool isSettingWrite(std::uint8_t c) {
 
 }  // namespace
 
-UtilityController::UtilityController(WindowView& view, link::DeviceTransport& transport,
+UtilityController::UtilityController(window::WindowView& view, link::DeviceTransport& transport,
                                      link::TimerService& timers, const link::Clock& clock,
                                      config::TextCatalogue& texts, testimage::TestImage& image,
                                      ControllerOptions options)

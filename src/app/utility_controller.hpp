@@ -8,7 +8,6 @@
 #include <span>
 #include <string>
 
-#include "app/window_view.hpp"
 #include "config/paths.hpp"
 #include "config/startup.hpp"
 #include "config/text_catalogue.hpp"
@@ -16,6 +15,7 @@
 #include "link/connection.hpp"
 #include "settings/settings_panel.hpp"
 #include "testimage/test_image.hpp"
+#include "window/window_view.hpp"
 
 namespace q70::app {
 
@@ -46,7 +46,7 @@ struct ControllerOptions {
 
 class UtilityController : public link::LinkListener, public link::RequestSource {
   public:
-    UtilityController(WindowView& view, link::DeviceTransport& transport,
+    UtilityController(window::WindowView& view, link::DeviceTransport& transport,
                       link::TimerService& timers, const link::Clock& clock,
                       config::TextCatalogue& texts, testimage::TestImage& image,
                       ControllerOptions options);
@@ -136,7 +136,7 @@ class UtilityController : public link::LinkListener, public link::RequestSource 
     void updateLanguageMenu();
     std::string ui(config::TextKey key) const { return texts_.utf8(key); }
 
-    WindowView& view_;
+    window::WindowView& view_;
     link::TimerService& timers_;
     const link::Clock& clock_;
     config::TextCatalogue& texts_;

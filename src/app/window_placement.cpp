@@ -4,6 +4,9 @@
 
 namespace q70::app {
 
+using window::Rect;
+using window::Size;
+
 namespace {
 
 int shiftInto(int low, int high, int areaLow, int areaHigh) {

@@ -2,7 +2,7 @@
 // Where windows go on the screen: kept inside the usable area, and new test-image windows
 // stepped away from the last one so that none hides another exactly.
 
-#include "app/window_view.hpp"
+#include "window/window_view.hpp"
 
 namespace q70::app {
 
@@ -12,10 +12,11 @@ inline constexpr int kCascadeStepPx = 28;
 // The window moved (not resized) as little as needed to lie inside the area; a window
 // taller or wider than the area keeps its top-left corner in it. An empty area changes
 // nothing.
-Rect keepInside(const Rect& window, const Rect& area);
+window::Rect keepInside(const window::Rect& window, const window::Rect& area);
 
 // The top-left corner for a new window of `size` after one at `previous`: one step down
 // and right, back to the area's top-left corner when that would leave the area.
-Rect cascadeAfter(const Rect& previous, const Size& size, const Rect& area);
+window::Rect cascadeAfter(const window::Rect& previous, const window::Size& size,
+                          const window::Rect& area);
 
 }  // namespace q70::app

@@ -2,11 +2,11 @@
 
 #include <algorithm>
 
-#include "app/control_ids.hpp"
+#include "window/control_ids.hpp"
 
 namespace q70::cli {
 
-namespace id = app::id;
+namespace id = window::id;
 
 void CliView::setVisible(int id, bool visible) {
     controls_[id].visible = visible;

@@ -9,11 +9,11 @@
 #include <ostream>
 #include <string>
 
-#include "app/window_view.hpp"
+#include "window/window_view.hpp"
 
 namespace q70::cli {
 
-class CliView : public app::WindowView {
+class CliView : public window::WindowView {
   public:
     CliView(std::ostream& err, bool errIsTerminal) : err_(err), terminal_(errIsTerminal) {}
 
@@ -30,17 +30,17 @@ class CliView : public app::WindowView {
     void setTitle(const std::string&) override {}
     void setLanguageMenuTexts(const std::string&, const std::string&, const std::string&) override {
     }
-    app::Rect windowRect() const override { return window_; }
-    void moveWindow(const app::Rect& rect) override { window_ = rect; }
-    app::Size clientSize() const override { return {window_.width(), window_.height()}; }
-    app::Size controlSize(int) const override { return {77, 23}; }
+    window::Rect windowRect() const override { return window_; }
+    void moveWindow(const window::Rect& rect) override { window_ = rect; }
+    window::Size clientSize() const override { return {window_.width(), window_.height()}; }
+    window::Size controlSize(int) const override { return {77, 23}; }
     void moveControl(int, int, int, int, int) override {}
     void repaint() override {}
     void endDialog(int result) override { endResult_ = result; }
 
     void showMessage(const std::string& text) override;
     std::optional<std::string> chooseFirmwareFile() override { return std::nullopt; }
-    app::Choice askYesNoCancel(const std::string&) override { return app::Choice::No; }
+    window::Choice askYesNoCancel(const std::string&) override { return window::Choice::No; }
     std::optional<std::string> chooseBitmapFile() override { return std::nullopt; }
     void openHelp(const std::string&) override {}
     void showTestImage() override { ++imagesShown_; }
@@ -70,7 +70,7 @@ class CliView : public app::WindowView {
     bool terminal_;
     std::map<int, Control> controls_;
     link::DateTime dateTime_{};
-    app::Rect window_{0, 0, 788, 574};
+    window::Rect window_{0, 0, 788, 574};
     int progress_ = 0;
     int shownProgress_ = -1;
     bool barOpen_ = false;

@@ -7,16 +7,16 @@
 #include <fstream>
 #include <system_error>
 
-#include "app/control_ids.hpp"
 #include "cli/record.hpp"
 #include "config/paths.hpp"
 #include "link/protocol.hpp"
 #include "platform/process_environment.hpp"
 #include "settings/settings_model.hpp"
+#include "window/control_ids.hpp"
 
 namespace q70::cli {
 
-namespace id = app::id;
+namespace id = window::id;
 namespace code = link::code;
 using config::TextKey;
 

@@ -1,13 +1,13 @@
 #include "settings/settings_model.hpp"
 
-#include "app/control_ids.hpp"
+#include "window/control_ids.hpp"
 
 namespace q70::settings {
 
 namespace {
 
 using config::TextKey;
-namespace id = app::id;
+namespace id = window::id;
 namespace code = link::code;
 
 constexpr std::array<SettingInfo, kSettingCount> kTable = {{

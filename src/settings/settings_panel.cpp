@@ -1,12 +1,12 @@
 #include "settings/settings_panel.hpp"
 
-#include "app/control_ids.hpp"
+#include "window/control_ids.hpp"
 
 namespace q70::settings {
 
-namespace id = app::id;
+namespace id = window::id;
 
-SettingsPanel::SettingsPanel(app::WindowView& view, SettingsModel& model,
+SettingsPanel::SettingsPanel(window::WindowView& view, SettingsModel& model,
                              const bool& firmwareUpdating, std::string& filePath)
     : view_(view), model_(model), firmwareUpdating_(firmwareUpdating), filePath_(filePath) {}
 

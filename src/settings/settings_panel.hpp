@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <string>
 
-#include "app/window_view.hpp"
 #include "settings/settings_model.hpp"
+#include "window/window_view.hpp"
 
 namespace q70::settings {
 
@@ -13,7 +13,7 @@ class SettingsPanel {
   public:
     // `firmwareUpdating` is read for the enable rule; `filePath` receives the text of the
     // firmware path field whenever the Update button is refreshed.
-    SettingsPanel(app::WindowView& view, SettingsModel& model, const bool& firmwareUpdating,
+    SettingsPanel(window::WindowView& view, SettingsModel& model, const bool& firmwareUpdating,
                   std::string& filePath);
 
     SettingsModel& model() { return model_; }
@@ -42,7 +42,7 @@ class SettingsPanel {
     void onDeviceState(std::uint8_t deviceState);
 
   private:
-    app::WindowView& view_;
+    window::WindowView& view_;
     SettingsModel& model_;
     const bool& firmwareUpdating_;
     std::string& filePath_;

@@ -11,7 +11,7 @@
 namespace q70::test {
 namespace {
 
-namespace id = app::id;
+namespace id = window::id;
 
 std::string readFile(const std::filesystem::path& p) {
     std::ifstream in(p, std::ios::binary);
@@ -51,7 +51,7 @@ TEST_F(WindowTest, InitialShrinkAndTheButtonRow) {
     start(false);
     EXPECT_EQ(view.window.right, 788 / 2);
     EXPECT_EQ(view.window.bottom, 574 - 183);
-    const app::Size client = view.clientSize();
+    const window::Size client = view.clientSize();
     const int w = 77;
     const int gap = (client.width - 4 * w - w / 3) / 3;
     const int y = client.height - 40;
@@ -68,7 +68,7 @@ TEST_F(WindowTest, InitialShrinkAndTheButtonRow) {
 
 TEST_F(WindowTest, MaintenanceToggleStepsBy183AndBack) {
     start(false);
-    const app::Rect before = view.window;
+    const window::Rect before = view.window;
     const int rowBefore = view.control(id::OK).y;
     controller->onCommand(id::CmdToggleMaintenance);
     EXPECT_EQ(view.window.bottom, before.bottom + 183);
@@ -90,7 +90,7 @@ TEST_F(WindowTest, TheGrownWindowStaysInsideTheScreen) {
     // 1366 x 768 with a 32-pixel panel at the bottom; the window near the bottom edge.
     view.screenArea = {0, 0, 1366, 736};
     start(false);
-    const app::Rect shrunk = view.window;
+    const window::Rect shrunk = view.window;
     view.window = {500, 400, 500 + shrunk.width(), 400 + shrunk.height()};
     controller->onCommand(id::CmdToggleMaintenance);
     EXPECT_EQ(view.window.height(), shrunk.height() + 183);
@@ -108,21 +108,21 @@ TEST_F(WindowTest, TheGrownWindowStaysInsideTheScreen) {
 }
 
 TEST(WindowPlacement, KeepInsideAndCascade) {
-    const app::Rect area{0, 0, 1366, 736};
+    const window::Rect area{0, 0, 1366, 736};
     EXPECT_EQ(app::keepInside({10, 10, 110, 60}, area).top, 10);
-    const app::Rect moved = app::keepInside({1300, 700, 1400, 800}, area);
+    const window::Rect moved = app::keepInside({1300, 700, 1400, 800}, area);
     EXPECT_EQ(moved.right, 1366);
     EXPECT_EQ(moved.bottom, 736);
     EXPECT_EQ(moved.width(), 100);
     EXPECT_EQ(app::keepInside({-50, -20, 50, 80}, area).left, 0);
-    EXPECT_EQ(app::keepInside({5, 5, 50, 50}, app::Rect{}).left, 5) << "unknown area";
+    EXPECT_EQ(app::keepInside({5, 5, 50, 50}, window::Rect{}).left, 5) << "unknown area";
 
-    const app::Rect next = app::cascadeAfter({100, 100, 500, 400}, {400, 300}, area);
+    const window::Rect next = app::cascadeAfter({100, 100, 500, 400}, {400, 300}, area);
     EXPECT_EQ(next.left, 100 + app::kCascadeStepPx);
     EXPECT_EQ(next.top, 100 + app::kCascadeStepPx);
     EXPECT_EQ(next.width(), 400);
     // At the bottom-right the next one starts again at the area's corner.
-    const app::Rect wrapped = app::cascadeAfter({900, 420, 1300, 720}, {400, 300}, area);
+    const window::Rect wrapped = app::cascadeAfter({900, 420, 1300, 720}, {400, 300}, area);
     EXPECT_EQ(wrapped.left, 0);
     EXPECT_EQ(wrapped.top, 0);
 }
@@ -257,7 +257,7 @@ TEST_F(TestImageFlow, ImageIsSavedRawShownAndPollingGoesOn) {
     sched.advance(3000);
     EXPECT_GT(transport.written.size(), before) << "status polling goes on";
 
-    view.answers = {app::Choice::Cancel, app::Choice::Yes, app::Choice::Yes};
+    view.answers = {window::Choice::Cancel, window::Choice::Yes, window::Choice::Yes};
     view.bitmapChoices = {std::nullopt, (folder / "out.bmp").string()};
     EXPECT_FALSE(controller->onTestImageWindowClose());  // Cancel
     EXPECT_FALSE(controller->onTestImageWindowClose());  // Yes, then Save As cancelled
@@ -267,7 +267,7 @@ TEST_F(TestImageFlow, ImageIsSavedRawShownAndPollingGoesOn) {
     const auto expected = controller->testImage().bitmapFileBytes();
     EXPECT_EQ(readFile(folder / "out.bmp"), std::string(expected.begin(), expected.end()));
 
-    view.answers = {app::Choice::No};
+    view.answers = {window::Choice::No};
     EXPECT_TRUE(controller->onTestImageWindowClose());
 }
 
@@ -290,7 +290,7 @@ TEST_F(TestImageFlow, ASaveThatFailsIsToldAndTheWindowStaysWithItsPicture) {
     ASSERT_NE(controller->testImage().bitmapFileBytes(), shownBytes);
 
     const std::string nowhere = (folder / "no-such-folder" / "out.bmp").string();
-    view.answers = {app::Choice::Yes, app::Choice::Yes};
+    view.answers = {window::Choice::Yes, window::Choice::Yes};
     view.bitmapChoices = {nowhere, (folder / "out.bmp").string()};
     EXPECT_FALSE(controller->onTestImageWindowClose(shown));
     EXPECT_EQ(view.messages, std::vector<std::string>{"Unable to open the file:" + nowhere});

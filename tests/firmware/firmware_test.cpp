@@ -8,7 +8,7 @@
 namespace q70::test {
 namespace {
 
-namespace id = app::id;
+namespace id = window::id;
 
 // An S-record-like line of exactly `length` characters.
 std::string line(std::size_t length, char fill = '0') {

@@ -16,7 +16,7 @@ zip=$(ls q70-utility-*-win64.zip)
 
 # The zip holds one folder with the programs and the language files.
 listing=$(unzip -Z1 "$zip")
-for f in q70ctl.exe q70-board-sim.exe q70-installed Q70Uty.ini Q70Uty.html Loc/JPN/Q70Uty.ini \
+for f in q70uty.exe q70ctl.exe q70-board-sim.exe q70-installed Q70Uty.ini Q70Uty.html Loc/JPN/Q70Uty.ini \
     Loc/CHS/Q70Uty.html; do
     grep -qx "q70-utility-[^/]*-win64/$f" <<<"$listing" || fail "$f missing from $zip"
 done
@@ -26,9 +26,14 @@ target='C:\q70-install-test'
 unix_target="$prefix/drive_c/q70-install-test"
 rm -rf "$unix_target"
 "$wine_run" "$installer" /S "/D=$target" || fail "silent install"
-for f in q70ctl.exe q70-board-sim.exe Uninstall.exe Q70Uty.ini Loc/ENG/Q70Uty.html; do
+for f in q70uty.exe q70ctl.exe q70-board-sim.exe Uninstall.exe Q70Uty.ini Loc/ENG/Q70Uty.html; do
     [ -f "$unix_target/$f" ] || fail "$f not installed"
 done
+# The Start-menu entry starts the window.
+shortcut=$(find "$prefix/drive_c" -path '*Start Menu*' -name 'Q-70 Utility.lnk' | head -1)
+[ -n "$shortcut" ] || fail "no Start-menu entry for the window"
+# The target path may be stored in UTF-16: drop the zero bytes before looking.
+tr -d '\000' <"$shortcut" | grep -aq 'q70uty\.exe' || fail "the Start-menu entry does not start q70uty.exe"
 
 # The installed q70ctl works in the user's folder (wine's %LOCALAPPDATA%\q70), seeded
 # from the installed one.

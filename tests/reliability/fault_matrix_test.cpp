@@ -24,12 +24,12 @@
 #include <string>
 #include <vector>
 
-#include "app/control_ids.hpp"
 #include "app/utility_controller.hpp"
 #include "faulty_transport.hpp"
 #include "sim/simulated_board.hpp"
 #include "support/fake_view.hpp"
 #include "support/manual_scheduler.hpp"
+#include "window/control_ids.hpp"
 
 namespace q70::test {
 namespace {
@@ -194,13 +194,13 @@ class FaultMatrix : public ::testing::TestWithParam<Cell> {
 
     // Sets paper and margin as the flow wants them; the board holds A4 and no margin.
     void chooseSettings() {
-        view.click(app::id::PaperLetter);
-        view.click(app::id::MarginEnable);
+        view.click(window::id::PaperLetter);
+        view.click(window::id::MarginEnable);
     }
 
     void startUpdate() {
         view.typePath((folder / "fw.mot").string());
-        view.click(app::id::Update);
+        view.click(window::id::Update);
     }
 
     // The flow's request codes, its user action, and whether it went through.
@@ -225,11 +225,11 @@ class FaultMatrix : public ::testing::TestWithParam<Cell> {
                 break;
             case Flow::Apply:
                 chooseSettings();
-                view.click(app::id::Apply);
+                view.click(window::id::Apply);
                 break;
             case Flow::OK:
                 chooseSettings();
-                view.click(app::id::OK);
+                view.click(window::id::OK);
                 break;
             case Flow::Firmware:
                 startUpdate();
@@ -267,7 +267,7 @@ class FaultMatrix : public ::testing::TestWithParam<Cell> {
     }
 
     bool panelOpen() const {
-        return view.enabled(app::id::PaperA4) && view.enabled(app::id::PaperLetter);
+        return view.enabled(window::id::PaperA4) && view.enabled(window::id::PaperLetter);
     }
 
     std::filesystem::path folder;
@@ -345,8 +345,8 @@ TEST_P(FaultMatrix, SurvivesAndRecovers) {
     }
     if (firmwareRequest) {
         EXPECT_FALSE(controller->firmwareUpdating());
-        EXPECT_FALSE(view.visible(app::id::Progress));
-        EXPECT_TRUE(view.enabled(app::id::Update)) << "no way to try again";
+        EXPECT_FALSE(view.visible(window::id::Progress));
+        EXPECT_TRUE(view.enabled(window::id::Update)) << "no way to try again";
         // Only the answer is spoilt: a board that took the last chunk has the whole file.
         if (cell.request < kFirmwareRequests - 1) {
             EXPECT_FALSE(firmwareSent());
@@ -371,13 +371,13 @@ TEST_P(FaultMatrix, SurvivesAndRecovers) {
         case Flow::Start:
             break;
         case Flow::Apply:
-            view.click(app::id::TimeStampDisable);  // something to write in any case
+            view.click(window::id::TimeStampDisable);  // something to write in any case
             chooseSettings();
-            view.click(app::id::Apply);
+            view.click(window::id::Apply);
             break;
         case Flow::OK:
             chooseSettings();
-            view.click(app::id::OK);
+            view.click(window::id::OK);
             break;
         case Flow::Firmware:
             startUpdate();
@@ -405,7 +405,7 @@ TEST_P(FaultMatrix, SurvivesAndRecovers) {
             break;
         case Flow::OK:
             EXPECT_TRUE(settingsWritten());
-            EXPECT_EQ(view.endResults, std::vector<int>{app::id::ResultWritten});
+            EXPECT_EQ(view.endResults, std::vector<int>{window::id::ResultWritten});
             break;
         case Flow::Firmware:
             EXPECT_TRUE(firmwareSent());

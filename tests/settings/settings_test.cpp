@@ -6,7 +6,7 @@
 namespace q70::test {
 namespace {
 
-namespace id = app::id;
+namespace id = window::id;
 using link::code::Margin;
 using link::code::Paper;
 using link::code::PrintMode;

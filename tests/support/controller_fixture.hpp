@@ -11,11 +11,11 @@
 #include <string>
 #include <vector>
 
-#include "app/control_ids.hpp"
 #include "app/utility_controller.hpp"
 #include "support/fake_view.hpp"
 #include "support/manual_scheduler.hpp"
 #include "support/scripted_transport.hpp"
+#include "window/control_ids.hpp"
 
 namespace q70::test {
 

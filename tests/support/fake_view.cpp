@@ -1,7 +1,7 @@
 #include "support/fake_view.hpp"
 
-#include "app/control_ids.hpp"
 #include "settings/settings_model.hpp"
+#include "window/control_ids.hpp"
 
 namespace q70::test {
 
@@ -22,7 +22,7 @@ const FakeView::Control& FakeView::control(int id) const {
     return it == controls.end() ? kAbsent : it->second;
 }
 
-app::Size FakeView::controlSize(int id) const {
+window::Size FakeView::controlSize(int id) const {
     const Control& c = control(id);
     return {c.width, c.height};
 }
@@ -35,10 +35,10 @@ void FakeView::moveControl(int id, int x, int y, int w, int h) {
     c.height = h;
 }
 
-app::Choice FakeView::askYesNoCancel(const std::string& t) {
+window::Choice FakeView::askYesNoCancel(const std::string& t) {
     questions.push_back(t);
-    if (answers.empty()) return app::Choice::Cancel;
-    const app::Choice a = answers.front();
+    if (answers.empty()) return window::Choice::Cancel;
+    const window::Choice a = answers.front();
     answers.pop_front();
     return a;
 }
@@ -61,13 +61,13 @@ void FakeView::click(int id) {
 }
 
 void FakeView::typePath(const std::string& t) {
-    controls[app::id::FirmwarePath].text = t;
+    controls[window::id::FirmwarePath].text = t;
     if (controller != nullptr) controller->onFirmwarePathEdited();
 }
 
 void FakeView::editDate(const link::DateTime& dt) {
     dateTime = dt;
-    if (controller != nullptr) controller->onDateTimeChanged(app::id::DatePicker);
+    if (controller != nullptr) controller->onDateTimeChanged(window::id::DatePicker);
 }
 
 }  // namespace q70::test

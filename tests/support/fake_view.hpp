@@ -9,11 +9,11 @@
 #include <vector>
 
 #include "app/utility_controller.hpp"
-#include "app/window_view.hpp"
+#include "window/window_view.hpp"
 
 namespace q70::test {
 
-class FakeView : public app::WindowView {
+class FakeView : public window::WindowView {
   public:
     struct Control {
         bool enabled = true;
@@ -42,21 +42,21 @@ class FakeView : public app::WindowView {
                               const std::string& zh) override {
         menu = {en, ja, zh};
     }
-    app::Rect windowRect() const override { return window; }
-    void moveWindow(const app::Rect& r) override { window = r; }
-    app::Size clientSize() const override {
+    window::Rect windowRect() const override { return window; }
+    void moveWindow(const window::Rect& r) override { window = r; }
+    window::Size clientSize() const override {
         return {window.width() - 2 * frameWidth, window.height() - captionHeight - frameWidth};
     }
-    app::Size controlSize(int id) const override;
+    window::Size controlSize(int id) const override;
     void moveControl(int id, int x, int y, int w, int h) override;
     void repaint() override { ++repaints; }
     void endDialog(int result) override { endResults.push_back(result); }
-    app::Rect availableArea() const override { return screenArea; }
+    window::Rect availableArea() const override { return screenArea; }
     void setLanguageMenuEnabled(bool e) override { languageMenuEnabled = e; }
 
     void showMessage(const std::string& t) override { messages.push_back(t); }
     std::optional<std::string> chooseFirmwareFile() override { return next(firmwareChoices); }
-    app::Choice askYesNoCancel(const std::string& t) override;
+    window::Choice askYesNoCancel(const std::string& t) override;
     std::optional<std::string> chooseBitmapFile() override { return next(bitmapChoices); }
     void openHelp(const std::string& path) override { helpOpened.push_back(path); }
     void showTestImage() override { ++imageWindowsOpened; }
@@ -79,17 +79,17 @@ class FakeView : public app::WindowView {
     int focus = 0;
     std::string title;
     std::vector<std::string> menu;
-    app::Rect window{0, 0, 788, 574};  // the template's outer size at 8 points
+    window::Rect window{0, 0, 788, 574};  // the template's outer size at 8 points
     int frameWidth = 3;
     int captionHeight = 26;
     int repaints = 0;
-    app::Rect screenArea{};  // unknown unless a test sets one
+    window::Rect screenArea{};  // unknown unless a test sets one
     bool languageMenuEnabled = true;
     std::vector<int> endResults;
     std::vector<std::string> messages;
     std::deque<std::optional<std::string>> firmwareChoices;
     std::deque<std::optional<std::string>> bitmapChoices;
-    std::deque<app::Choice> answers;
+    std::deque<window::Choice> answers;
     std::vector<std::string> questions;
     std::vector<std::string> helpOpened;
     int imageWindowsOpened = 0;

@@ -15,11 +15,11 @@ QFont dialogFont(const QString& family, int pointSize) {
     return font;
 }
 
-app::BaseUnits baseUnits(const QFont& font) {
+window::BaseUnits baseUnits(const QFont& font) {
     const QFontMetrics metrics(font);
     const int alphabet = metrics.horizontalAdvance(
         QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
-    return app::baseUnitsFromFont(alphabet, metrics.height());
+    return window::baseUnitsFromFont(alphabet, metrics.height());
 }
 
 }  // namespace q70::platform

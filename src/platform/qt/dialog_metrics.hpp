@@ -6,7 +6,7 @@
 #include <QSize>
 #include <QString>
 
-#include "app/dialog_template.hpp"
+#include "window/dialog_template.hpp"
 
 namespace q70::platform {
 
@@ -16,12 +16,12 @@ namespace q70::platform {
 QFont dialogFont(const QString& family, int pointSize);
 
 // The font's dialog base units, measured as the original platform measures them.
-app::BaseUnits baseUnits(const QFont& font);
+window::BaseUnits baseUnits(const QFont& font);
 
-inline QRect toQRect(const app::UnitRect& r) {
+inline QRect toQRect(const window::UnitRect& r) {
     return {r.x, r.y, r.width, r.height};
 }
-inline QSize toQSize(app::UnitSize s) {
+inline QSize toQSize(window::UnitSize s) {
     return {s.width, s.height};
 }
 

@@ -29,18 +29,18 @@
 #include <algorithm>
 #include <utility>
 
-#include "app/control_ids.hpp"
 #include "app/window_placement.hpp"
 #include "config/paths.hpp"
 #include "platform/qt/dialog_metrics.hpp"
 #include "platform/qt/test_image_window.hpp"
+#include "window/control_ids.hpp"
 
 namespace q70::platform {
 
 namespace {
 
-using app::ControlKind;
-namespace id = app::id;
+using window::ControlKind;
+namespace id = window::id;
 
 QString fromUtf8(const std::string& s) {
     return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
@@ -75,7 +75,7 @@ QtWindowView::QtWindowView(const testimage::TestImage& image, QWidget* parent)
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
                    Qt::WindowContextHelpButtonHint);
-    setWindowTitle(fromUtf8(app::kMainDialogCaption));
+    setWindowTitle(fromUtf8(window::kMainDialogCaption));
     setSizeGripEnabled(false);
 
     menu_ = new QMenu(this);
@@ -112,13 +112,13 @@ void QtWindowView::buildControls(const QFont& font) {
     base_ = baseUnits(font);
 
     QWidget* previousTabStop = nullptr;
-    for (const app::ControlTemplate& c : app::mainDialogControls()) {
+    for (const window::ControlTemplate& c : window::mainDialogControls()) {
         QWidget* w = createControl(c);
         w->setObjectName(QString::number(c.id));
-        w->setGeometry(toQRect(app::toPixels(c.rect, base_)));
-        w->setEnabled(!c.has(app::style::Disabled));
-        w->setHidden(c.has(app::style::Invisible));
-        if (c.has(app::style::TabStop)) {
+        w->setGeometry(toQRect(window::toPixels(c.rect, base_)));
+        w->setEnabled(!c.has(window::style::Disabled));
+        w->setHidden(c.has(window::style::Invisible));
+        if (c.has(window::style::TabStop)) {
             w->setFocusPolicy(Qt::StrongFocus);
             if (previousTabStop != nullptr) QWidget::setTabOrder(previousTabStop, w);
             previousTabStop = w;
@@ -130,7 +130,7 @@ void QtWindowView::buildControls(const QFont& font) {
         controls_[c.id] = w;
     }
 
-    for (const app::RadioPair& pair : app::radioPairs()) {
+    for (const window::RadioPair& pair : window::radioPairs()) {
         auto* group = new QButtonGroup(this);
         group->setExclusive(true);
         for (const int radio : {pair.first, pair.second}) {
@@ -143,7 +143,7 @@ void QtWindowView::buildControls(const QFont& font) {
 
     // Frames are drawn behind the controls they surround and never take the mouse, as on
     // the original platform, where they are transparent.
-    const auto controls = app::mainDialogControls();
+    const auto controls = window::mainDialogControls();
     for (auto it = controls.rbegin(); it != controls.rend(); ++it) {
         if (it->kind == ControlKind::GroupBox || it->kind == ControlKind::Frame ||
             it->kind == ControlKind::BlackFrame) {
@@ -153,13 +153,14 @@ void QtWindowView::buildControls(const QFont& font) {
         }
     }
 
-    setFixedSize(toQSize(app::toPixels(app::kMainDialogSize, base_)));
+    setFixedSize(toQSize(window::toPixels(window::kMainDialogSize, base_)));
     move(0, 0);
 }
 
-QWidget* QtWindowView::createControl(const app::ControlTemplate& c) {
-    const QString caption = c.has(app::style::BoundText) ? QString() : fromUtf8(c.caption);
-    const Qt::Alignment horizontal = c.has(app::style::AlignRight) ? Qt::AlignRight : Qt::AlignLeft;
+QWidget* QtWindowView::createControl(const window::ControlTemplate& c) {
+    const QString caption = c.has(window::style::BoundText) ? QString() : fromUtf8(c.caption);
+    const Qt::Alignment horizontal =
+        c.has(window::style::AlignRight) ? Qt::AlignRight : Qt::AlignLeft;
     switch (c.kind) {
         case ControlKind::Edit: {
             auto* edit = new QLineEdit(caption, this);
@@ -189,7 +190,7 @@ QWidget* QtWindowView::createControl(const app::ControlTemplate& c) {
             auto* label = new QLabel(caption, this);
             label->setTextFormat(Qt::PlainText);
             label->setAlignment(horizontal |
-                                (c.has(app::style::VCentre) ? Qt::AlignVCenter : Qt::AlignTop));
+                                (c.has(window::style::VCentre) ? Qt::AlignVCenter : Qt::AlignTop));
             return label;
         }
         case ControlKind::Frame: {
@@ -445,12 +446,12 @@ void QtWindowView::followLanguageInQtTexts() {
     }
 }
 
-app::Rect QtWindowView::windowRect() const {
+window::Rect QtWindowView::windowRect() const {
     const QRect frame = frameGeometry();
     return {frame.x(), frame.y(), frame.x() + frame.width(), frame.y() + frame.height()};
 }
 
-void QtWindowView::moveWindow(const app::Rect& rect) {
+void QtWindowView::moveWindow(const window::Rect& rect) {
     // The rectangle is the outer frame; the window manager adds the frame to the client.
     const QRect frame = frameGeometry();
     const QRect client = geometry();
@@ -460,13 +461,13 @@ void QtWindowView::moveWindow(const app::Rect& rect) {
     move(rect.left, rect.top);
 }
 
-app::Size QtWindowView::clientSize() const {
+window::Size QtWindowView::clientSize() const {
     return {width(), height()};
 }
 
-app::Size QtWindowView::controlSize(int controlId) const {
+window::Size QtWindowView::controlSize(int controlId) const {
     const QWidget* w = control(controlId);
-    return w != nullptr ? app::Size{w->width(), w->height()} : app::Size{};
+    return w != nullptr ? window::Size{w->width(), w->height()} : window::Size{};
 }
 
 void QtWindowView::moveControl(int controlId, int x, int y, int w, int h) {
@@ -481,7 +482,7 @@ void QtWindowView::endDialog(int result) {
     done(result);
 }
 
-app::Rect QtWindowView::availableArea() const {
+window::Rect QtWindowView::availableArea() const {
     QScreen* screen = this->screen() != nullptr ? this->screen() : QGuiApplication::primaryScreen();
     if (screen == nullptr) return {};
     const QRect area = screen->availableGeometry();
@@ -521,7 +522,7 @@ std::optional<std::string> QtWindowView::chooseFirmwareFile() {
     return toFileName(dialog.selectedFiles().constFirst());
 }
 
-app::Choice QtWindowView::askYesNoCancel(const std::string& text) {
+window::Choice QtWindowView::askYesNoCancel(const std::string& text) {
     // Runs inside a user's close request, so a blocking box holds no timer tick.
     QMessageBox box(QMessageBox::Warning, QGuiApplication::applicationDisplayName(), fromUtf8(text),
                     QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, dialogOwner());
@@ -530,11 +531,11 @@ app::Choice QtWindowView::askYesNoCancel(const std::string& text) {
     box.setEscapeButton(QMessageBox::Cancel);
     switch (box.exec()) {
         case QMessageBox::Yes:
-            return app::Choice::Yes;
+            return window::Choice::Yes;
         case QMessageBox::No:
-            return app::Choice::No;
+            return window::Choice::No;
         default:
-            return app::Choice::Cancel;
+            return window::Choice::Cancel;
     }
 }
 
@@ -579,7 +580,7 @@ void QtWindowView::showTestImage() {
     window->setAttribute(Qt::WA_DeleteOnClose);
     if (!lastImageWindow_.isNull() && lastImageWindow_->isVisible()) {
         const QRect last = lastImageWindow_->frameGeometry();
-        const app::Rect next = app::cascadeAfter(
+        const window::Rect next = app::cascadeAfter(
             {last.x(), last.y(), last.x() + last.width(), last.y() + last.height()},
             {window->width(), window->height()}, availableArea());
         window->move(next.left, next.top);

@@ -14,10 +14,10 @@
 #include <string>
 #include <vector>
 
-#include "app/dialog_template.hpp"
 #include "app/utility_controller.hpp"
-#include "app/window_view.hpp"
 #include "testimage/test_image.hpp"
+#include "window/dialog_template.hpp"
+#include "window/window_view.hpp"
 
 class QAction;
 class QButtonGroup;
@@ -27,7 +27,7 @@ namespace q70::platform {
 
 class TestImageWindow;
 
-class QtWindowView : public QDialog, public app::WindowView {
+class QtWindowView : public QDialog, public window::WindowView {
     Q_OBJECT
   public:
     explicit QtWindowView(const testimage::TestImage& image, QWidget* parent = nullptr);
@@ -41,7 +41,7 @@ class QtWindowView : public QDialog, public app::WindowView {
     void centreOnScreen();
 
     QWidget* control(int id) const;
-    app::BaseUnits dialogBaseUnits() const { return base_; }
+    window::BaseUnits dialogBaseUnits() const { return base_; }
     // The test-image windows now open, oldest first.
     std::vector<TestImageWindow*> testImageWindows() const;
     QMenu* languageMenu() const { return menu_; }
@@ -70,18 +70,18 @@ class QtWindowView : public QDialog, public app::WindowView {
     void setTitle(const std::string& title) override;
     void setLanguageMenuTexts(const std::string& english, const std::string& japanese,
                               const std::string& chinese) override;
-    app::Rect windowRect() const override;
-    void moveWindow(const app::Rect& rect) override;
-    app::Size clientSize() const override;
-    app::Size controlSize(int id) const override;
+    window::Rect windowRect() const override;
+    void moveWindow(const window::Rect& rect) override;
+    window::Size clientSize() const override;
+    window::Size controlSize(int id) const override;
     void moveControl(int id, int x, int y, int width, int height) override;
     void repaint() override;
     void endDialog(int result) override;
-    app::Rect availableArea() const override;
+    window::Rect availableArea() const override;
     void setLanguageMenuEnabled(bool enabled) override;
     void showMessage(const std::string& text) override;
     std::optional<std::string> chooseFirmwareFile() override;
-    app::Choice askYesNoCancel(const std::string& text) override;
+    window::Choice askYesNoCancel(const std::string& text) override;
     std::optional<std::string> chooseBitmapFile() override;
     void openHelp(const std::string& path) override;
     void showTestImage() override;
@@ -99,7 +99,7 @@ class QtWindowView : public QDialog, public app::WindowView {
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
-    QWidget* createControl(const app::ControlTemplate& c);
+    QWidget* createControl(const window::ControlTemplate& c);
     void command(int id);
     void help();
     QWidget* dialogOwner() const;
@@ -107,7 +107,7 @@ class QtWindowView : public QDialog, public app::WindowView {
 
     const testimage::TestImage& image_;
     app::UtilityController* controller_ = nullptr;
-    app::BaseUnits base_;
+    window::BaseUnits base_;
     std::map<int, QWidget*> controls_;
     std::map<int, QButtonGroup*> radioGroups_;  // by radio id
     QMenu* menu_ = nullptr;

@@ -7,8 +7,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "app/dialog_template.hpp"
 #include "platform/qt/dialog_metrics.hpp"
+#include "window/dialog_template.hpp"
 
 namespace q70::platform {
 
@@ -42,15 +42,15 @@ TestImageWindow::TestImageWindow(const testimage::TestImage& image, std::functio
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint |
                    Qt::WindowCloseButtonHint);
-    setWindowTitle(QString::fromUtf8(app::kTestImageCaption.data(),
-                                     static_cast<qsizetype>(app::kTestImageCaption.size())));
+    setWindowTitle(QString::fromUtf8(window::kTestImageCaption.data(),
+                                     static_cast<qsizetype>(window::kTestImageCaption.size())));
     setSizeGripEnabled(false);
     const QFont font =
-        dialogFont(QString::fromUtf8(app::kTestImageFontName.data(),
-                                     static_cast<qsizetype>(app::kTestImageFontName.size())),
-                   app::kTestImageFontSize);
+        dialogFont(QString::fromUtf8(window::kTestImageFontName.data(),
+                                     static_cast<qsizetype>(window::kTestImageFontName.size())),
+                   window::kTestImageFontSize);
     setFont(font);
-    resize(toQSize(app::toPixels(app::kTestImageDialogSize, baseUnits(font))));
+    resize(toQSize(window::toPixels(window::kTestImageDialogSize, baseUnits(font))));
 }
 
 const QImage& TestImageWindow::scaledPicture(const QSize& size) {

@@ -17,13 +17,13 @@
 #include <string>
 #include <vector>
 
-#include "app/control_ids.hpp"
 #include "app/utility_controller.hpp"
 #include "platform/qt/dialog_metrics.hpp"
 #include "platform/qt/qt_window_view.hpp"
 #include "support/controller_fixture.hpp"
 #include "support/manual_scheduler.hpp"
 #include "support/scripted_transport.hpp"
+#include "window/control_ids.hpp"
 
 namespace q70::test {
 

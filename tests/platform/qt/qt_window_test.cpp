@@ -13,15 +13,15 @@
 
 #include <algorithm>
 
-#include "app/dialog_template.hpp"
 #include "platform/qt/qt_timer_service.hpp"
 #include "qt_window_fixture.hpp"
+#include "window/dialog_template.hpp"
 
 namespace q70::test {
 namespace {
 
-namespace id = app::id;
-using app::ControlKind;
+namespace id = window::id;
+using window::ControlKind;
 
 class QtWindow : public QtWindowFixture {};
 
@@ -54,23 +54,23 @@ TEST_F(QtWindow, EveryTemplateControlIsBuiltWithItsIdKindCaptionAndDialogUnitRec
     view = std::make_unique<platform::QtWindowView>(image);
     const QFont f = platform::dialogFont(QStringLiteral("DejaVu Sans"), 8);
     view->buildControls(f);
-    const app::BaseUnits base = platform::baseUnits(f);
+    const window::BaseUnits base = platform::baseUnits(f);
     ASSERT_GT(base.x, 0);
     ASSERT_GT(base.y, 0);
-    EXPECT_EQ(view->size(), platform::toQSize(app::toPixels(app::kMainDialogSize, base)));
+    EXPECT_EQ(view->size(), platform::toQSize(window::toPixels(window::kMainDialogSize, base)));
     EXPECT_EQ(view->windowTitle(), "Utility");
 
-    for (const app::ControlTemplate& c : app::mainDialogControls()) {
+    for (const window::ControlTemplate& c : window::mainDialogControls()) {
         SCOPED_TRACE(c.id);
         QWidget* w = view->findChild<QWidget*>(QString::number(c.id));
         ASSERT_NE(w, nullptr);
         EXPECT_EQ(w, view->control(c.id));
         EXPECT_STREQ(w->metaObject()->className(), expectedClass(c.kind));
-        EXPECT_EQ(w->geometry(), platform::toQRect(app::toPixels(c.rect, base)));
-        EXPECT_EQ(w->isHidden(), c.has(app::style::Invisible));
-        EXPECT_EQ(w->isEnabled(), !c.has(app::style::Disabled));
+        EXPECT_EQ(w->geometry(), platform::toQRect(window::toPixels(c.rect, base)));
+        EXPECT_EQ(w->isHidden(), c.has(window::style::Invisible));
+        EXPECT_EQ(w->isEnabled(), !c.has(window::style::Disabled));
         const std::string expected =
-            c.has(app::style::BoundText) ? std::string() : std::string(c.caption);
+            c.has(window::style::BoundText) ? std::string() : std::string(c.caption);
         if (c.kind != ControlKind::Frame && c.kind != ControlKind::BlackFrame &&
             c.kind != ControlKind::ProgressBar && c.kind != ControlKind::DatePicker &&
             c.kind != ControlKind::TimePicker) {
@@ -92,8 +92,8 @@ TEST_F(QtWindow, EveryTemplateControlIsBuiltWithItsIdKindCaptionAndDialogUnitRec
 TEST_F(QtWindow, TabOrderFollowsTheTemplateAndRadiosComeInExclusivePairs) {
     start(false);
     std::vector<int> tabStops;
-    for (const app::ControlTemplate& c : app::mainDialogControls()) {
-        if (c.has(app::style::TabStop)) tabStops.push_back(c.id);
+    for (const window::ControlTemplate& c : window::mainDialogControls()) {
+        if (c.has(window::style::TabStop)) tabStops.push_back(c.id);
     }
     // Walk Qt's focus chain from the first tab stop.
     QWidget* w = view->control(tabStops.front());
@@ -109,7 +109,7 @@ TEST_F(QtWindow, TabOrderFollowsTheTemplateAndRadiosComeInExclusivePairs) {
     EXPECT_EQ(chain, tabStops);
     EXPECT_EQ(widget(id::TimeStampFrame)->focusPolicy(), Qt::NoFocus);
 
-    for (const app::RadioPair& pair : app::radioPairs()) {
+    for (const window::RadioPair& pair : window::radioPairs()) {
         auto* first = widget<QRadioButton>(pair.first);
         auto* second = widget<QRadioButton>(pair.second);
         ASSERT_NE(first->group(), nullptr);
@@ -168,7 +168,7 @@ TEST_F(QtWindow, CaptionsComeFromTheIniAndAnEmptyValueGivesAnEmptyCaption) {
 TEST_F(QtWindow, InitialShrinkAndTheButtonRowAtTheClientBottom) {
     start(false);
     const QSize full =
-        platform::toQSize(app::toPixels(app::kMainDialogSize, view->dialogBaseUnits()));
+        platform::toQSize(window::toPixels(window::kMainDialogSize, view->dialogBaseUnits()));
     // The window started at (0, 0), so halving its right edge halves its width.
     EXPECT_EQ(view->width(), full.width() / 2);
     EXPECT_EQ(view->height(), full.height() - 183);

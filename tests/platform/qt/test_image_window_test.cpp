@@ -12,7 +12,7 @@
 namespace q70::test {
 namespace {
 
-namespace id = app::id;
+namespace id = window::id;
 
 // The simulated board's picture, received as the engine would hand it over.
 sim::ScanLines loadPicture(testimage::TestImage& image, const std::filesystem::path& folder,
@@ -75,8 +75,9 @@ TEST_F(TestImageWindowTest, PictureFillsTheHeightInItsProportionsFromTheTopLeft)
     EXPECT_FALSE(window->isSizeGripEnabled());
     EXPECT_EQ(window->parentWidget(), view.get());
     const QFont templateFont = platform::dialogFont(QStringLiteral("MS Sans Serif"), 8);
-    EXPECT_EQ(window->size(), platform::toQSize(app::toPixels(app::kTestImageDialogSize,
-                                                              platform::baseUnits(templateFont))));
+    EXPECT_EQ(window->size(),
+              platform::toQSize(window::toPixels(window::kTestImageDialogSize,
+                                                 platform::baseUnits(templateFont))));
 
     window->resize(600, 400);
     const QImage shown = window->grab().toImage();

@@ -8,7 +8,7 @@
 #include <span>
 #include <string_view>
 
-namespace q70::app {
+namespace q70::window {
 
 enum class ControlKind {
     Edit,         // one-line text field
@@ -96,4 +96,4 @@ BaseUnits baseUnitsFromFont(int alphabetWidth, int lineHeight);
 UnitRect toPixels(const UnitRect& units, BaseUnits base);
 UnitSize toPixels(UnitSize units, BaseUnits base);
 
-}  // namespace q70::app
+}  // namespace q70::window

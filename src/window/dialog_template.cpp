@@ -1,11 +1,11 @@
-#include "app/dialog_template.hpp"
+#include "window/dialog_template.hpp"
 
 #include <array>
 #include <vector>
 
-#include "app/control_ids.hpp"
+#include "window/control_ids.hpp"
 
-namespace q70::app {
+namespace q70::window {
 
 namespace {
 
@@ -159,4 +159,4 @@ UnitSize toPixels(UnitSize units, BaseUnits base) {
     return {mulDiv(units.width, base.x, 4), mulDiv(units.height, base.y, 8)};
 }
 
-}  // namespace q70::app
+}  // namespace q70::window

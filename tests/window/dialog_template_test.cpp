@@ -8,15 +8,15 @@
 #include <sstream>
 #include <vector>
 
-#include "app/control_ids.hpp"
-#include "app/dialog_template.hpp"
+#include "window/control_ids.hpp"
+#include "window/dialog_template.hpp"
 
-namespace q70::app {
+namespace q70::window {
 namespace {
 
 // The control ids as the one header defines them (commands and dialog results excluded).
 std::map<std::string, int> controlIdsFromHeader() {
-    const auto header = std::filesystem::path(Q70_SOURCE_DIR) / "src/app/control_ids.hpp";
+    const auto header = std::filesystem::path(Q70_SOURCE_DIR) / "src/window/control_ids.hpp";
     std::ifstream in(header);
     std::stringstream text;
     text << in.rdbuf();
@@ -113,4 +113,4 @@ TEST(DialogUnits, EachCoordinateIsScaledAndRoundedOnItsOwn) {
 }
 
 }  // namespace
-}  // namespace q70::app
+}  // namespace q70::window

@@ -8,7 +8,7 @@
 
 #include "link/protocol.hpp"
 
-namespace q70::app {
+namespace q70::window {
 
 struct Rect {
     int left = 0;
@@ -74,4 +74,4 @@ class WindowView {
     virtual void showTestImage() = 0;
 };
 
-}  // namespace q70::app
+}  // namespace q70::window

@@ -1,7 +1,7 @@
 #pragma once
 // The main window's control and command ids: the one place they are defined.
 
-namespace q70::app::id {
+namespace q70::window::id {
 
 inline constexpr int DialogOK = 1;      // Enter: ends the dialog, writes nothing
 inline constexpr int DialogCancel = 2;  // Esc and the close box
@@ -50,4 +50,4 @@ inline constexpr int CmdToggleMaintenance = 32774;
 // Result with which the OK path ends the dialog after the date and time were acknowledged.
 inline constexpr int ResultWritten = 0;
 
-}  // namespace q70::app::id
+}  // namespace q70::window::id
