@@ -121,17 +121,17 @@ Example:
     });
     std::vector<int> boards;
     for (std::size_t i = 0; i < ports.size(); ++i) {
-        usbemu::DeviceSpec spec;
-        spec.board = options;
-        spec.vendorId = parseId(vid);
-        spec.productId = parseId(pid);
-        spec.port = ports[i];
-        if (i < serials.size()) spec.serial = serials[i];
-        spec.bulkPair = !noBulk;
-        spec.noAccess = noAccess;
-        spec.kernelDriver = kernelDriver;
-        spec.answerDelayMs = answerDelay;
-        boards.push_back(emulator.add(spec));
+        usbemu::DevicePlan plan;
+        plan.board = options;
+        plan.vendorId = parseId(vid);
+        plan.productId = parseId(pid);
+        plan.port = ports[i];
+        if (i < serials.size()) plan.serial = serials[i];
+        plan.bulkPair = !noBulk;
+        plan.noAccess = noAccess;
+        plan.kernelDriver = kernelDriver;
+        plan.answerDelayMs = answerDelay;
+        boards.push_back(emulator.add(plan));
     }
 
     std::vector<char*> args;

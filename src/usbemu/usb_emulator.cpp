@@ -114,7 +114,7 @@ struct OpenFile {
 };
 
 struct Device {
-    DeviceSpec spec;
+    DevicePlan plan;
     std::unique_ptr<sim::SimulatedBoard> board;
     int index = 0;
     int devnum = 0;
@@ -225,8 +225,8 @@ std::string UsbEmulator::Impl::ensureHub(const std::string& port) {
     Device hub;
     hub.devnum = port.empty() ? 1 : nextDevnum++;
     hub.sysName = port.empty() ? "usb" + std::to_string(bus) : std::to_string(bus) + "-" + port;
-    hub.spec.vendorId = 0x1d6b;
-    hub.spec.productId = 0x0002;
+    hub.plan.vendorId = 0x1d6b;
+    hub.plan.productId = 0x0002;
     addSysfsDevice(hub, parent);
     hubs[port] = hub.syspath;
     return hub.syspath;
@@ -238,7 +238,7 @@ void UsbEmulator::Impl::addSysfsDevice(Device& d, const std::string& parent) {
     d.node = "/dev/bus/usb/" + threeDigits(bus) + "/" + threeDigits(d.devnum);
     const std::string devName = d.node.substr(5);
     const int minor = (bus - 1) * 128 + d.devnum - 1;
-    const bool serial = !d.spec.serial.empty();
+    const bool serial = !d.plan.serial.empty();
 
     // One record, so that the "add" event goes out with every attribute in place: libusb
     // reads the descriptors when it hears of the device.
@@ -252,22 +252,22 @@ void UsbEmulator::Impl::addSysfsDevice(Device& d, const std::string& parent) {
     r += "E: BUSNUM=" + threeDigits(bus) + "\n";
     r += "E: DEVNUM=" + threeDigits(d.devnum) + "\n";
     r += "E: MAJOR=189\nE: MINOR=" + std::to_string(minor) + "\n";
-    r += "E: ID_VENDOR_ID=" + hex4(d.spec.vendorId) + "\n";
-    r += "E: ID_MODEL_ID=" + hex4(d.spec.productId) + "\n";
-    r += "E: PRODUCT=" + hex4(d.spec.vendorId) + "/" + hex4(d.spec.productId) + "/100\n";
-    if (serial) r += "E: ID_SERIAL_SHORT=" + d.spec.serial + "\n";
+    r += "E: ID_VENDOR_ID=" + hex4(d.plan.vendorId) + "\n";
+    r += "E: ID_MODEL_ID=" + hex4(d.plan.productId) + "\n";
+    r += "E: PRODUCT=" + hex4(d.plan.vendorId) + "/" + hex4(d.plan.productId) + "/100\n";
+    if (serial) r += "E: ID_SERIAL_SHORT=" + d.plan.serial + "\n";
     r += "A: busnum=" + std::to_string(bus) + "\n";
     r += "A: devnum=" + std::to_string(d.devnum) + "\n";
     r += "A: dev=189:" + std::to_string(minor) + "\n";
     r += "A: bConfigurationValue=1\n";
     r += "A: bNumInterfaces= 1\n";
     r += "A: speed=480\n";
-    r += "A: idVendor=" + hex4(d.spec.vendorId) + "\n";
-    r += "A: idProduct=" + hex4(d.spec.productId) + "\n";
+    r += "A: idVendor=" + hex4(d.plan.vendorId) + "\n";
+    r += "A: idProduct=" + hex4(d.plan.productId) + "\n";
     r += std::string("A: product=") + (hub ? "Hub" : "Q-70 (emulated)") + "\n";
-    if (serial) r += "A: serial=" + d.spec.serial + "\n";
+    if (serial) r += "A: serial=" + d.plan.serial + "\n";
     r += "H: descriptors=" +
-         hex(makeDescriptors(d.spec.vendorId, d.spec.productId, hub, d.spec.bulkPair, serial)) +
+         hex(makeDescriptors(d.plan.vendorId, d.plan.productId, hub, d.plan.bulkPair, serial)) +
          "\n";
     GError* error = nullptr;
     if (!umockdev_testbed_add_from_string(testbed, r.c_str(), &error)) {
@@ -279,10 +279,10 @@ void UsbEmulator::Impl::addSysfsDevice(Device& d, const std::string& parent) {
 void UsbEmulator::Impl::plugIn(Device& d) {
     d.devnum = nextDevnum++;
     ++d.appearance;
-    d.driverBound = d.spec.kernelDriver;
+    d.driverBound = d.plan.kernelDriver;
     d.owner = nullptr;
     d.outgoing.reset();
-    const std::string port = d.spec.port;
+    const std::string port = d.plan.port;
     const std::string parent = ensureHub(
         port.find('.') == std::string::npos ? std::string() : port.substr(0, port.rfind('.')));
 
@@ -302,7 +302,7 @@ void UsbEmulator::Impl::plugIn(Device& d) {
     g_free(root);
     std::error_code ec;
     std::filesystem::remove(file, ec);
-    if (d.spec.noAccess) {
+    if (d.plan.noAccess) {
         if (::geteuid() == 0) {
             // Root opens any file; this one it may not write even so.
             std::filesystem::create_symlink("/proc/sys/kernel/ostype", file, ec);
@@ -347,7 +347,7 @@ void UsbEmulator::Impl::deliver(Device& d) {
         if (!d.outgoing) {
             link::Packet p;
             if (!d.board->nextAnswer(p)) break;
-            d.outgoing.emplace(p, now + d.spec.answerDelayMs);
+            d.outgoing.emplace(p, now + d.plan.answerDelayMs);
         }
         if (d.outgoing->second > now) break;
         const link::Packet& p = d.outgoing->first;
@@ -419,8 +419,8 @@ bool controlAnswer(const Device& d, unsigned requestType, unsigned request, unsi
     const unsigned type = wValue >> 8;
     const unsigned index = wValue & 0xFF;
     if (type == 1 || type == 2) {
-        const Bytes all = makeDescriptors(d.spec.vendorId, d.spec.productId, false, d.spec.bulkPair,
-                                          !d.spec.serial.empty());
+        const Bytes all = makeDescriptors(d.plan.vendorId, d.plan.productId, false, d.plan.bulkPair,
+                                          !d.plan.serial.empty());
         out = type == 1 ? Bytes(all.begin(), all.begin() + 18) : Bytes(all.begin() + 18, all.end());
         return true;
     }
@@ -431,7 +431,7 @@ bool controlAnswer(const Device& d, unsigned requestType, unsigned request, unsi
     }
     const std::string text = index == 1   ? "Q70 emulation"
                              : index == 2 ? "Q-70 (emulated)"
-                             : index == 3 ? d.spec.serial
+                             : index == 3 ? d.plan.serial
                                           : "";
     if (text.empty()) return false;
     out = {static_cast<std::uint8_t>(2 + 2 * text.size()), 3};
@@ -554,7 +554,7 @@ gboolean UsbEmulator::Impl::handleIoctl(Device& d, UMockdevIoctlClient* client) 
             }
             if (io->ioctl_code == static_cast<int>(USBDEVFS_CONNECT)) {
                 if (d.owner != nullptr) return done(-1, EBUSY);
-                if (d.spec.kernelDriver && !d.driverBound) {
+                if (d.plan.kernelDriver && !d.driverBound) {
                     d.driverBound = true;
                     event("kernel driver bound again to " + d.sysName);
                 }
@@ -608,7 +608,7 @@ gboolean UsbEmulator::Impl::handleIoctl(Device& d, UMockdevIoctlClient* client) 
                 return done(0, 0);
             }
             const bool in = (urb->endpoint & 0x80) != 0;
-            const bool known = d.spec.bulkPair ? (urb->endpoint == 0x01 || urb->endpoint == 0x81)
+            const bool known = d.plan.bulkPair ? (urb->endpoint == 0x01 || urb->endpoint == 0x81)
                                                : urb->endpoint == 0x81;
             if (!known) {
                 u.release();
@@ -710,13 +710,13 @@ UsbEmulator::~UsbEmulator() {
         for (UMockdevIoctlBase* h : d->handlers) g_object_unref(h);
 }
 
-int UsbEmulator::add(const DeviceSpec& spec) {
+int UsbEmulator::add(const DevicePlan& plan) {
     std::unique_lock lock(impl_->mutex);
     auto d = std::make_unique<Device>();
-    d->spec = spec;
+    d->plan = plan;
     d->index = static_cast<int>(impl_->devices.size());
-    d->board = std::make_unique<sim::SimulatedBoard>(impl_->clock, spec.board);
-    d->sysName = std::to_string(impl_->bus) + "-" + spec.port;
+    d->board = std::make_unique<sim::SimulatedBoard>(impl_->clock, plan.board);
+    d->sysName = std::to_string(impl_->bus) + "-" + plan.port;
     impl_->plugIn(*d);
     d->plugged = true;
     impl_->event("plugged in " + d->sysName + " as " + d->node);

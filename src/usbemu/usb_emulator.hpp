@@ -16,7 +16,7 @@ namespace q70::usbemu {
 // A bus no real computer has, so that paths of a removed node never meet a real device.
 inline constexpr int kDefaultBus = 217;
 
-struct DeviceSpec {
+struct DevicePlan {
     sim::BoardOptions board;
     std::uint16_t vendorId = 0x1209;
     std::uint16_t productId = 0x0001;
@@ -37,7 +37,7 @@ class UsbEmulator {
     UsbEmulator& operator=(const UsbEmulator&) = delete;
 
     // Plugs in a device; its index for the calls below.
-    int add(const DeviceSpec& spec);
+    int add(const DevicePlan& plan);
 
     // Pulls the cable (the board stays away until replug) and plugs it back in.
     void unplug(int index);

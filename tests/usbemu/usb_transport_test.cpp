@@ -34,7 +34,7 @@ double threadCpuMs() {
 
 class UsbTransportTest : public ::testing::Test {
   protected:
-    int plug(usbemu::DeviceSpec spec = {}) { return emulator.add(spec); }
+    int plug(usbemu::DevicePlan plan = {}) { return emulator.add(plan); }
 
     // Reads until a packet comes or `limitMs` passes, in slices as the pump does.
     link::ReadResult readWithin(platform::UsbTransport& t, int limitMs) {
@@ -58,9 +58,9 @@ class UsbTransportTest : public ::testing::Test {
 };
 
 TEST_F(UsbTransportTest, ALateAnswerLeavesTheReadPendingAndIsDeliveredWhole) {
-    usbemu::DeviceSpec spec;
-    spec.answerDelayMs = 300;
-    const int board = plug(spec);
+    usbemu::DevicePlan plan;
+    plan.answerDelayMs = 300;
+    const int board = plug(plan);
     platform::UsbTransport t(0x1209, 0x0001);
     ASSERT_TRUE(t.open()) << t.lastError();
 
@@ -77,9 +77,9 @@ TEST_F(UsbTransportTest, ALateAnswerLeavesTheReadPendingAndIsDeliveredWhole) {
 }
 
 TEST_F(UsbTransportTest, WaitingForAnAnswerCostsNoCpu) {
-    usbemu::DeviceSpec spec;
-    spec.board.faults.push_back({sim::FaultKind::Silence});
-    plug(spec);
+    usbemu::DevicePlan plan;
+    plan.board.faults.push_back({sim::FaultKind::Silence});
+    plug(plan);
     platform::UsbTransport t(0x1209, 0x0001);
     ASSERT_TRUE(t.open()) << t.lastError();
     ASSERT_TRUE(t.writePacket(link::encodeBare(1).view()));
@@ -95,9 +95,9 @@ TEST_F(UsbTransportTest, WaitingForAnAnswerCostsNoCpu) {
 }
 
 TEST_F(UsbTransportTest, UnplugEndsTheReadInFlightAndReplugComesBackAsANewDevice) {
-    usbemu::DeviceSpec spec;
-    spec.answerDelayMs = 5000;
-    const int board = plug(spec);
+    usbemu::DevicePlan plan;
+    plan.answerDelayMs = 5000;
+    const int board = plug(plan);
     const int firstNumber = emulator.deviceNumber(board);
     platform::UsbTransport t(0x1209, 0x0001);
     ASSERT_TRUE(t.open()) << t.lastError();
@@ -124,9 +124,9 @@ TEST_F(UsbTransportTest, UnplugEndsTheReadInFlightAndReplugComesBackAsANewDevice
 }
 
 TEST_F(UsbTransportTest, CloseWithAReadInFlightDiscardsItsUrb) {
-    usbemu::DeviceSpec spec;
-    spec.board.faults.push_back({sim::FaultKind::Silence});
-    const int board = plug(spec);
+    usbemu::DevicePlan plan;
+    plan.board.faults.push_back({sim::FaultKind::Silence});
+    const int board = plug(plan);
     platform::UsbTransport t(0x1209, 0x0001);
     ASSERT_TRUE(t.open()) << t.lastError();
     ASSERT_TRUE(t.writePacket(link::encodeBare(1).view()));
@@ -283,7 +283,7 @@ std::vector<std::string> tagsFor(const std::string& rulesFile, const UdevView& v
 
 TEST_F(UsbTransportTest, TheUdevRuleGivesTheBoardToTheUserAtTheSeat) {
     const int board = plug();
-    usbemu::DeviceSpec other;
+    usbemu::DevicePlan other;
     other.vendorId = 0x1209;
     other.productId = 0x0002;
     other.port = "2";

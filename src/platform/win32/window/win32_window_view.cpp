@@ -465,21 +465,21 @@ void Win32WindowView::showPending() {
     imageWindows_.erase(std::find(imageWindows_.begin(), imageWindows_.end(), &imageWindow));
 }
 
-std::optional<std::string> Win32WindowView::fileDialog(const FileDialogSpec& spec) {
+std::optional<std::string> Win32WindowView::fileDialog(const FileDialogPlan& plan) {
     std::wstring buffer(MAX_PATH * 4, L'\0');
-    std::copy(spec.initialName.begin(), spec.initialName.end(), buffer.begin());
+    std::copy(plan.initialName.begin(), plan.initialName.end(), buffer.begin());
     OPENFILENAMEW ofn{};
     ofn.lStructSize = sizeof ofn;
-    ofn.hwndOwner = spec.owner;
-    ofn.lpstrFilter = spec.filter;
+    ofn.hwndOwner = plan.owner;
+    ofn.lpstrFilter = plan.filter;
     ofn.lpstrFile = buffer.data();
     ofn.nMaxFile = static_cast<DWORD>(buffer.size());
-    ofn.lpstrDefExt = spec.defaultExtension;
+    ofn.lpstrDefExt = plan.defaultExtension;
     // The original's flags for both; the core makes the file's folder the current one
     // itself, and the save dialog asks before replacing a file.
     ofn.Flags = OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT;
     ++modalDepth_;
-    const BOOL confirmed = spec.save ? ::GetSaveFileNameW(&ofn) : ::GetOpenFileNameW(&ofn);
+    const BOOL confirmed = plan.save ? ::GetSaveFileNameW(&ofn) : ::GetOpenFileNameW(&ofn);
     --modalDepth_;
     return chosenPath(confirmed, buffer);
 }

@@ -100,14 +100,14 @@ class Win32WindowView : public window::WindowView {
     int messageBox(HWND owner, const std::wstring& text, UINT type);
     HWND dialogOwner() const;
     void invalidateAll();
-    struct FileDialogSpec {
+    struct FileDialogPlan {
         HWND owner;
         const wchar_t* filter;  // pairs of name and pattern, ending in an empty name
         const wchar_t* defaultExtension;
         std::wstring initialName;
         bool save;
     };
-    std::optional<std::string> fileDialog(const FileDialogSpec& spec);
+    std::optional<std::string> fileDialog(const FileDialogPlan& plan);
 
     const testimage::TestImage& image_;
     std::wstring caption_;
