@@ -67,9 +67,7 @@ void Connection::pump() {
         engine_.sendNextRequest();
         if (!device_.deviceOpen) {
             // The write failed: the board is away until timer 2 has reopened it.
-            timers_.stopTimer(kPumpTimer);
-            linkFailed();
-            listener_.onExchangeFailed(false);
+            answerFailed();
             return;
         }
     }
@@ -144,9 +142,7 @@ void Connection::reconnect() {
             // once the board is back.
             device_.transport->close();
             engine_.receiveAnswer();  // fails on the closed handle
-            timers_.stopTimer(kPumpTimer);
-            linkFailed();
-            listener_.onExchangeFailed(false);
+            answerFailed();
             return;
         }
         // The board is there but its last exchange failed: start again after a pause.
@@ -186,17 +182,20 @@ void Connection::handleStatus(const AnswerView& answer) {
         timers_.startTimer(kPumpTimer, kFastPeriodMs);
         return;
     }
-    const bool wasEmpty = engine_.queueEmpty();
-    queueNextStatus();
-    timers_.startTimer(kPumpTimer, wasEmpty && !statusOwed_ ? kIdlePeriodMs : kFastPeriodMs);
+    pollAgain();
 }
 
 void Connection::handleStatusWithheld() {
     // The board said nothing about its state this time; ask again a second later.
     if (listener_.isFirmwareUpdating()) return;
+    timers_.stopTimer(kPumpTimer);
+    pollAgain();
+}
+
+// The next status a second on when nothing else waits, else at the fast pace.
+void Connection::pollAgain() {
     const bool wasEmpty = engine_.queueEmpty();
     queueNextStatus();
-    timers_.stopTimer(kPumpTimer);
     timers_.startTimer(kPumpTimer, wasEmpty && !statusOwed_ ? kIdlePeriodMs : kFastPeriodMs);
 }
 

@@ -50,9 +50,10 @@ class Connection : private StatusHandler {
     void handleStatus(const AnswerView& answer) override;
     void handleStatusWithheld() override;
     void queueNextStatus();
+    void pollAgain();
     void pump();
     void readImageSlice(std::uint64_t sliceStartMs);
-    // A read failed or an answer did not match: timer 1 stops and the link starts again.
+    // An exchange failed or the board went away: timer 1 stops and the link starts again.
     void answerFailed();
     void reconnect();
     void linkFailed();
