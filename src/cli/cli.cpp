@@ -12,7 +12,7 @@
 #include "cli/record.hpp"
 #include "link/date_time_text.hpp"
 #include "link/device_address.hpp"
-#include "platform/system_transport.hpp"
+#include "transport/system_transport.hpp"
 
 namespace q70::cli {
 
@@ -62,7 +62,7 @@ constexpr const char* kCommandFooter =
     "and exit codes.";
 
 struct Options {
-    std::string device = platform::defaultDeviceAddress();
+    std::string device = transport::defaultDeviceAddress();
     int timeoutMs = 5000;
     bool json = false;
     std::vector<std::string> assignments;

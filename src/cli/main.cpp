@@ -7,16 +7,16 @@
 #include <vector>
 
 #include "cli/cli.hpp"
-#include "platform/process_environment.hpp"
-#include "platform/program_folder.hpp"
-#include "platform/transport_factory.hpp"
+#include "system/process_environment.hpp"
+#include "system/program_folder.hpp"
+#include "transport/factory.hpp"
 #if defined(Q70_HAVE_USB)
-#include "platform/usb/usb_transport.hpp"
+#include "transport/usb/usb_transport.hpp"
 #endif
 
 int main(int argc, char** argv) {
-    q70::platform::useBinaryStandardStreams();
-    const std::vector<std::string> args = q70::platform::utf8Arguments(argc, argv);
+    q70::system::useBinaryStandardStreams();
+    const std::vector<std::string> args = q70::system::utf8Arguments(argc, argv);
     std::vector<const char*> argPointers;
     for (const std::string& a : args) argPointers.push_back(a.c_str());
     argPointers.push_back(nullptr);
@@ -25,17 +25,17 @@ int main(int argc, char** argv) {
     q70::cli::Environment env{
         std::cout,
         std::cerr,
-        q70::platform::stderrIsTerminal(),
-        q70::platform::resolveProgramFolder(q70::platform::executableFolder()),
+        q70::system::stderrIsTerminal(),
+        q70::system::resolveProgramFolder(q70::system::executableFolder()),
         scheduler,
         [](const q70::link::DeviceAddress& address, const q70::link::Clock& clock,
-           std::string& error) { return q70::platform::createTransport(address, clock, error); },
-        q70::platform::localNow,
+           std::string& error) { return q70::transport::createTransport(address, clock, error); },
+        q70::system::localNow,
     };
 #if defined(Q70_HAVE_USB)
     env.listBoards = [](std::vector<q70::link::FoundBoard>& boards, std::string& error) {
-        return q70::platform::listUsbBoards(q70::link::kDefaultUsbVendorId,
-                                            q70::link::kDefaultUsbProductId, boards, error);
+        return q70::transport::listUsbBoards(q70::link::kDefaultUsbVendorId,
+                                             q70::link::kDefaultUsbProductId, boards, error);
     };
 #endif
     // An exception would end in an abort, whose status a script cannot tell from others.

@@ -10,8 +10,8 @@
 #include "cli/record.hpp"
 #include "config/paths.hpp"
 #include "link/protocol.hpp"
-#include "platform/process_environment.hpp"
 #include "settings/settings_model.hpp"
+#include "system/process_environment.hpp"
 #include "window/control_ids.hpp"
 
 namespace q70::cli {
@@ -415,7 +415,7 @@ int decodeRawFile(std::ostream& err, const std::string& rawPath, std::uint32_t w
 
     // TestImage takes its data the way the link hands it over, which also writes its copy
     // of rawdata.bin: that copy goes to a folder of its own, removed afterwards.
-    const std::string scratch = platform::makeTempFolder("q70ctl-decode-");
+    const std::string scratch = system::makeTempFolder("q70ctl-decode-");
     if (scratch.empty()) {
         err << "q70ctl: cannot make a scratch folder for decoding\n";
         return kExitFailed;

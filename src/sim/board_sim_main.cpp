@@ -1,5 +1,5 @@
 // q70-board-sim: the simulated board as a process, serving one client at a time on the
-// system's message channel (platform/board_server), with faults on request.
+// system's message channel (sim/board_server), with faults on request.
 
 #include <CLI/CLI.hpp>
 #include <array>
@@ -15,11 +15,11 @@
 #include <vector>
 
 #include "link/date_time_text.hpp"
-#include "platform/board_server.hpp"
-#include "platform/steady_clock.hpp"
 #include "sim/board_cli.hpp"
 #include "sim/board_config.hpp"
+#include "sim/board_server.hpp"
 #include "sim/simulated_board.hpp"
+#include "system/steady_clock.hpp"
 
 namespace {
 
@@ -40,7 +40,7 @@ std::string hexLine(std::span<const std::uint8_t> bytes) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const platform::BoardServerTexts texts = platform::boardServerTexts();
+    const sim::BoardServerTexts texts = sim::boardServerTexts();
     CLI::App app{"q70-board-sim: a simulated Q-70 copy board " + texts.summary +
                  " One client is served at a time; the next is accepted after it disconnects."};
     app.name("q70-board-sim");
@@ -104,9 +104,9 @@ Events (listening, client connected, unplugged, ...) are printed on stdout.)");
             return 2;
         }
     }
-    platform::SteadyClock clock;
+    system::SteadyClock clock;
     sim::SimulatedBoard board(clock, options);
-    platform::BoardServerHooks hooks;
+    sim::BoardServerHooks hooks;
     hooks.onRequest = [&](std::span<const std::uint8_t> packet) {
         const std::string line = hexLine(packet);
         if (log.is_open()) log << line << std::endl;  // flushed: tests read it live
@@ -125,10 +125,10 @@ Events (listening, client connected, unplugged, ...) are printed on stdout.)");
     };
 
     std::string error;
-    if (!platform::serveBoard(listenPath, board, unplugMs, hooks, error)) {
+    if (!sim::serveBoard(listenPath, board, unplugMs, hooks, error)) {
         std::cerr << "q70-board-sim: " << error << '\n';
         return 1;
     }
-    platform::boardEvent("stopped");
+    sim::boardEvent("stopped");
     return 0;
 }

@@ -23,7 +23,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/steady_clock.hpp"
+#include "system/steady_clock.hpp"
 
 namespace q70::usbemu {
 namespace {
@@ -136,7 +136,7 @@ struct Device {
 struct UsbEmulator::Impl {
     int bus;
     UMockdevTestbed* testbed = nullptr;
-    platform::SteadyClock clock;
+    system::SteadyClock clock;
     mutable std::mutex mutex;
     std::condition_variable wake;
     std::vector<std::unique_ptr<Device>> devices;

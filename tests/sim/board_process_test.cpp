@@ -21,9 +21,9 @@
 #include <functional>
 
 #include "link/connection.hpp"
-#include "platform/unix/unix_socket_transport.hpp"
 #include "sim_support.hpp"
 #include "support/manual_scheduler.hpp"
+#include "transport/unix/unix_socket_transport.hpp"
 
 extern char** environ;
 
@@ -175,7 +175,7 @@ struct Host {
         return true;
     }
 
-    platform::UnixSocketTransport transport;
+    transport::UnixSocketTransport transport;
     ManualScheduler sched;
     FlowListener listener;
     Connection conn{transport, sched, sched, listener, listener};
@@ -321,7 +321,7 @@ TEST_F(BoardProcessTest, SettingsSurviveARestartThroughTheStateFile) {
 }
 
 // One bare request and its answer code, straight over a transport.
-int exchange(platform::UnixSocketTransport& t, std::uint8_t requestCode) {
+int exchange(transport::UnixSocketTransport& t, std::uint8_t requestCode) {
     const Packet p = encodeBare(requestCode);
     if (!t.writePacket(p.view())) return -1;
     PacketBuffer buf{};
@@ -340,12 +340,12 @@ TEST_F(BoardProcessTest, ServesOneClientAtATimeAndReplacesAStaleSocket) {
     }
     ASSERT_TRUE(startBoard({}));
 
-    platform::UnixSocketTransport first(socketPath);
+    transport::UnixSocketTransport first(socketPath);
     ASSERT_TRUE(first.open());
     ASSERT_TRUE(board.waitFor("client connected"));
     EXPECT_EQ(exchange(first, code::GetStatus), code::GetStatus);
 
-    platform::UnixSocketTransport second(socketPath);
+    transport::UnixSocketTransport second(socketPath);
     ASSERT_TRUE(second.open());  // the kernel completes the connection...
     ASSERT_TRUE(board.waitFor("refused a second client"));
     PacketBuffer buf{};
@@ -354,7 +354,7 @@ TEST_F(BoardProcessTest, ServesOneClientAtATimeAndReplacesAStaleSocket) {
 
     first.close();
     ASSERT_TRUE(board.waitFor("client disconnected"));
-    platform::UnixSocketTransport third(socketPath);
+    transport::UnixSocketTransport third(socketPath);
     ASSERT_TRUE(third.open());
     EXPECT_EQ(exchange(third, code::GetDeviceInfo), code::GetDeviceInfo);
 }

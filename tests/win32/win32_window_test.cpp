@@ -1,0 +1,320 @@
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <commctrl.h>
+
+#include <cwctype>
+#include <memory>
+#include <string>
+
+#include "app/utility_controller.hpp"
+#include "sim/sim_transport.hpp"
+#include "sim/simulated_board.hpp"
+#include "system/steady_clock.hpp"
+#include "system/win32/utf8.hpp"
+#include "win32/dialog_template_builder.hpp"
+#include "win32/single_instance.hpp"
+#include "win32/win32_timer_service.hpp"
+#include "win32/win32_window_view.hpp"
+#include "window/control_ids.hpp"
+#include "window/dialog_template.hpp"
+
+namespace q70::test {
+namespace {
+
+namespace id = window::id;
+using win32::Win32WindowView;
+
+std::wstring lower(std::wstring s) {
+    for (wchar_t& c : s) c = static_cast<wchar_t>(std::towlower(c));
+    return s;
+}
+
+std::wstring className(HWND w) {
+    wchar_t name[64] = {};
+    ::GetClassNameW(w, name, 64);
+    return lower(name);
+}
+
+// Dispatches messages until `done` or the time runs out; false on the timeout.
+template <typename Done>
+bool pumpUntil(Done done, DWORD timeoutMs) {
+    const DWORD start = ::GetTickCount();
+    MSG msg;
+    while (!done()) {
+        if (::GetTickCount() - start > timeoutMs) return false;
+        while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            ::TranslateMessage(&msg);
+            ::DispatchMessageW(&msg);
+        }
+        ::Sleep(5);
+    }
+    return true;
+}
+
+const win32::DialogFont kFont{L"MS Sans Serif", 8};
+
+// The windows of these tests live on a desktop of their own, started after the fixture chose
+// wine's null graphics driver: the prefix's default desktop may have started without one.
+class OwnDesktop : public ::testing::Environment {
+  public:
+    void SetUp() override {
+        HDESK desk =
+            ::CreateDesktopW(L"q70-window-tests", nullptr, nullptr, 0, GENERIC_ALL, nullptr);
+        if (desk != nullptr) ::SetThreadDesktop(desk);
+    }
+};
+const auto* const kOwnDesktop = ::testing::AddGlobalTestEnvironment(new OwnDesktop);
+
+TEST(Win32Window, EveryControlOfTheTemplateIsThePlatformsControlWithItsStyle) {
+    testimage::TestImage image;
+    Win32WindowView view(image, L"q70test");
+    ASSERT_TRUE(view.create(kFont));
+    for (const window::ControlTemplate& c : window::mainDialogControls()) {
+        HWND w = view.control(c.id);
+        ASSERT_NE(w, nullptr) << c.id;
+        EXPECT_EQ(::GetDlgCtrlID(w), c.id);
+        EXPECT_EQ(className(w), lower(system::widen(c.className))) << c.id;
+        const DWORD style = static_cast<DWORD>(::GetWindowLongW(w, GWL_STYLE));
+        const DWORD wanted = win32::controlStyle(c.id);
+        for (DWORD bit :
+             {DWORD(WS_GROUP), DWORD(WS_TABSTOP), DWORD(WS_VISIBLE), DWORD(WS_DISABLED)}) {
+            EXPECT_EQ(style & bit, wanted & bit) << c.id << " style bit " << bit;
+        }
+        if (c.kind == window::ControlKind::RadioButton) {
+            EXPECT_EQ(style & BS_TYPEMASK, DWORD(BS_AUTORADIOBUTTON)) << c.id;
+        }
+        if (c.kind == window::ControlKind::GroupBox) {
+            EXPECT_EQ(style & BS_TYPEMASK, DWORD(BS_GROUPBOX)) << c.id;
+        }
+    }
+    // The caption's help button, and no box that would push it off the caption.
+    const LONG ex = ::GetWindowLongW(view.handle(), GWL_EXSTYLE);
+    EXPECT_NE(ex & WS_EX_CONTEXTHELP, 0);
+    EXPECT_EQ(::GetWindowLongW(view.handle(), GWL_STYLE) & (WS_MINIMIZEBOX | WS_MAXIMIZEBOX), 0);
+    // Bound texts start empty; the others show the template's caption.
+    EXPECT_EQ(view.text(id::FirmwareNameLabel), "");
+    EXPECT_EQ(view.text(id::Reset), "Reset");
+}
+
+TEST(Win32Window, ViewCallsReachTheControls) {
+    testimage::TestImage image;
+    Win32WindowView view(image, L"q70test");
+    ASSERT_TRUE(view.create(kFont));
+
+    view.setText(id::AspectFrame, "Seitenverh\xc3\xa4ltnis");  // UTF-8 in, UTF-16 on screen
+    wchar_t caption[64] = {};
+    ::GetWindowTextW(view.control(id::AspectFrame), caption, 64);
+    EXPECT_EQ(std::wstring(caption), L"Seitenverh\u00e4ltnis");
+    EXPECT_EQ(view.text(id::AspectFrame), "Seitenverh\xc3\xa4ltnis");
+
+    view.setChecked(id::PaperLetter, true);
+    EXPECT_EQ(::SendMessageW(view.control(id::PaperLetter), BM_GETCHECK, 0, 0), BST_CHECKED);
+    EXPECT_TRUE(view.isChecked(id::PaperLetter));
+    view.setChecked(id::PaperLetter, false);  // neither of the pair: the settings need it
+    EXPECT_FALSE(view.isChecked(id::PaperLetter));
+    EXPECT_FALSE(view.isChecked(id::PaperA4));
+
+    view.setProgress(42);
+    EXPECT_EQ(::SendMessageW(view.control(id::Progress), PBM_GETPOS, 0, 0), 42);
+    view.setProgress(250);
+    EXPECT_EQ(::SendMessageW(view.control(id::Progress), PBM_GETPOS, 0, 0), 100);
+
+    view.setEnabled(id::Apply, false);
+    EXPECT_FALSE(::IsWindowEnabled(view.control(id::Apply)));
+    view.setVisible(id::Update, false);
+    EXPECT_EQ(::GetWindowLongW(view.control(id::Update), GWL_STYLE) & WS_VISIBLE, 0);
+
+    SYSTEMTIME st{};
+    st.wYear = 2004;
+    st.wMonth = 12;
+    st.wDay = 31;
+    st.wHour = 23;
+    st.wMinute = 59;
+    ::SendMessageW(view.control(id::DatePicker), DTM_SETSYSTEMTIME, GDT_VALID,
+                   reinterpret_cast<LPARAM>(&st));
+    ::SendMessageW(view.control(id::TimePicker), DTM_SETSYSTEMTIME, GDT_VALID,
+                   reinterpret_cast<LPARAM>(&st));
+    const link::DateTime dt = view.pickedDateTime();
+    EXPECT_EQ(dt.year, 2004);
+    EXPECT_EQ(dt.month, 12);
+    EXPECT_EQ(dt.day, 31);
+    EXPECT_EQ(dt.hour, 23);
+    EXPECT_EQ(dt.minute, 59);
+
+    view.moveControl(id::Reset, 10, 20, 77, 23);
+    EXPECT_EQ(view.controlSize(id::Reset).width, 77);
+    EXPECT_EQ(view.controlSize(id::Reset).height, 23);
+
+    view.setLanguageMenuTexts("Englisch", "Japanisch", "Chinesisch");
+    wchar_t item[32] = {};
+    ::GetMenuStringW(view.languageMenu(), id::CmdJapanese, item, 32, MF_BYCOMMAND);
+    EXPECT_EQ(std::wstring(item), L"Japanisch");
+    view.setLanguageMenuEnabled(false);
+    EXPECT_NE(::GetMenuState(view.languageMenu(), id::CmdChinese, MF_BYCOMMAND) & MF_GRAYED, 0u);
+
+    view.setTitle("Q-70 Setup");
+    ::GetWindowTextW(view.handle(), caption, 64);
+    EXPECT_EQ(std::wstring(caption), L"Q-70 Setup");
+}
+
+// The whole window on the simulated board, its timers real.
+struct Running {
+    system::SteadyClock clock;
+    sim::SimulatedBoard board{clock, {}};
+    sim::SimTransport transport{board};
+    config::TextCatalogue texts;
+    testimage::TestImage image;
+    Win32WindowView view{image, L"q70test"};
+    win32::Win32TimerService timers;
+    std::unique_ptr<app::UtilityController> controller;
+
+    struct Counter : app::ExchangeObserver {
+        int answers = 0;
+        void onAnswer(std::uint8_t, std::uint8_t, bool) override { ++answers; }
+    } counter;
+
+    Running() {
+        wchar_t temp[MAX_PATH] = {};
+        ::GetTempPathW(MAX_PATH, temp);
+        app::ControllerOptions options;
+        options.programFolder = system::narrow(temp);
+        controller = std::make_unique<app::UtilityController>(view, transport, timers, clock, texts,
+                                                              image, options);
+        controller->setExchangeObserver(&counter);
+        view.attach(*controller);
+        view.onCreated = [this](HWND w) { timers.attach(w); };
+        view.onDestroying = [this](HWND) { timers.detach(); };
+        view.helpHook = [](const std::string&) {};
+    }
+    ~Running() {
+        controller->shutdown();
+        view.destroy();
+    }
+};
+
+HWND openMessageBox() {
+    struct Find {
+        HWND box = nullptr;
+    } find;
+    ::EnumThreadWindows(
+        ::GetCurrentThreadId(),
+        [](HWND w, LPARAM p) -> BOOL {
+            wchar_t name[16] = {};
+            ::GetClassNameW(w, name, 16);
+            if (std::wstring(name) == L"#32770" && ::IsWindowVisible(w)) {
+                reinterpret_cast<Find*>(p)->box = w;
+                return FALSE;
+            }
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&find));
+    return find.box;
+}
+
+Running* g_running = nullptr;
+HWND g_box = nullptr;
+int g_answersAtBox = -1;
+DWORD g_boxSince = 0;
+int g_answersWhileOpen = -1;
+
+TEST(Win32Window, TicksKeepComingWhileAMessageBoxIsOpen) {
+    Running r;
+    ASSERT_TRUE(r.view.create(kFont));
+    r.controller->onInitDialog();
+    // The start sequence's eight answers, then one status a second.
+    ASSERT_TRUE(pumpUntil([&] { return r.counter.answers >= 8; }, 10000));
+
+    g_running = &r;
+    g_box = nullptr;
+    g_answersAtBox = -1;
+    g_answersWhileOpen = -1;
+    r.view.showMessage("a message from inside a tick");
+    // A thread timer: the box's own loop dispatches it, as it does the window's ticks.
+    const UINT_PTR watch = ::SetTimer(nullptr, 0, 50, [](HWND, UINT, UINT_PTR, DWORD) {
+        Running& run = *g_running;
+        HWND box = openMessageBox();
+        if (box == nullptr || box == run.view.handle()) return;
+        if (g_box == nullptr) {
+            g_box = box;
+            g_answersAtBox = run.counter.answers;
+            g_boxSince = ::GetTickCount();
+        } else if (::GetTickCount() - g_boxSince > 2500 && g_answersWhileOpen < 0) {
+            g_answersWhileOpen = run.counter.answers - g_answersAtBox;
+            ::PostMessageW(box, WM_COMMAND, IDOK, 0);
+        }
+    });
+    ASSERT_TRUE(
+        pumpUntil([&] { return g_answersWhileOpen >= 0 && openMessageBox() == nullptr; }, 15000));
+    ::KillTimer(nullptr, watch);
+    EXPECT_NE(g_box, nullptr);
+    EXPECT_GE(g_answersWhileOpen, 2) << "the status poll stopped while the box was open";
+    g_running = nullptr;
+}
+
+TEST(Win32Window, CommandsFromTheMenuAndTheAcceleratorsReachTheController) {
+    Running r;
+    ASSERT_TRUE(r.view.create(kFont));
+    r.controller->onInitDialog();
+    const window::Rect before = r.view.windowRect();
+    // As an accelerator delivers it: WM_COMMAND with code 1 and no control.
+    ::SendMessageW(r.view.handle(), WM_COMMAND, MAKEWPARAM(id::CmdToggleMaintenance, 1), 0);
+    EXPECT_TRUE(r.controller->maintenanceShown());
+    EXPECT_EQ(r.view.windowRect().height(), before.height() + app::kMaintenanceStepPx);
+    EXPECT_NE(::GetWindowLongW(r.view.control(id::Update), GWL_STYLE) & WS_VISIBLE, 0);
+    ::SendMessageW(r.view.handle(), WM_COMMAND, MAKEWPARAM(id::CmdToggleMaintenance, 1), 0);
+    EXPECT_EQ(r.view.windowRect().height(), before.height());
+
+    int helps = 0;
+    r.view.helpHook = [&](const std::string& path) {
+        ++helps;
+        EXPECT_NE(path.find("Q70Uty"), std::string::npos) << path;
+    };
+    ::SendMessageW(r.view.handle(), WM_COMMAND, MAKEWPARAM(win32::kCmdHelp, 1), 0);
+    ::SendMessageW(r.view.handle(), WM_SYSCOMMAND, SC_CONTEXTHELP, 0);  // the caption's "?"
+    EXPECT_EQ(helps, 2);
+
+    // The accelerator table: Ctrl+Alt+F12 and Ctrl+Shift+F12 toggle, F1 opens the help.
+    ACCEL keys[8] = {};
+    const int n = ::CopyAcceleratorTableW(r.view.accelerators(), keys, 8);
+    ASSERT_EQ(n, 3);
+    EXPECT_EQ(keys[0].fVirt, FVIRTKEY | FCONTROL | FALT);
+    EXPECT_EQ(keys[0].key, VK_F12);
+    EXPECT_EQ(keys[0].cmd, id::CmdToggleMaintenance);
+    EXPECT_EQ(keys[1].fVirt, FVIRTKEY | FCONTROL | FSHIFT);
+    EXPECT_EQ(keys[1].cmd, id::CmdToggleMaintenance);
+    EXPECT_EQ(keys[2].key, VK_F1);
+
+    // Esc and the close box end the dialog without writing.
+    ::SendMessageW(r.view.handle(), WM_CLOSE, 0, 0);
+    EXPECT_TRUE(r.view.ended());
+    EXPECT_EQ(r.view.endCode(), id::DialogCancel);
+}
+
+TEST(Win32Window, ASecondCopyRestoresAndRaisesTheFirstAndEnds) {
+    const std::wstring name = L"q70test-" + std::to_wstring(::GetCurrentProcessId());
+    win32::SingleInstance first(name);
+    ASSERT_TRUE(first.acquire());
+    testimage::TestImage image;
+    Win32WindowView view(image, name);
+    ASSERT_TRUE(view.create(kFont));
+    first.markWindow(view.handle());
+    ::ShowWindow(view.handle(), SW_SHOWMINIMIZED);
+    ASSERT_TRUE(::IsIconic(view.handle()));
+
+    win32::SingleInstance second(name);
+    EXPECT_FALSE(second.acquire());
+    EXPECT_FALSE(::IsIconic(view.handle())) << "the first copy was not restored";
+    EXPECT_EQ(win32::findMarkedWindow(name), view.handle());
+
+    first.unmarkWindow(view.handle());
+    EXPECT_EQ(win32::findMarkedWindow(name), nullptr);
+    // Another executable's name runs side by side.
+    win32::SingleInstance other(name + L"-other");
+    EXPECT_TRUE(other.acquire());
+    EXPECT_EQ(win32::instanceName(L"C:\\Program Files\\Q-70\\q70uty.exe"), L"q70uty");
+}
+
+}  // namespace
+}  // namespace q70::test
