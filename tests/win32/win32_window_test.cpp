@@ -4,15 +4,20 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
 #include <cwctype>
+#include <filesystem>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/utility_controller.hpp"
+#include "config/paths.hpp"
 #include "sim/sim_transport.hpp"
 #include "sim/simulated_board.hpp"
 #include "system/steady_clock.hpp"
 #include "system/win32/utf8.hpp"
+#include "win32/dialog_font.hpp"
 #include "win32/dialog_template_builder.hpp"
 #include "win32/single_instance.hpp"
 #include "win32/win32_timer_service.hpp"
@@ -53,7 +58,7 @@ bool pumpUntil(Done done, DWORD timeoutMs) {
     return true;
 }
 
-const win32::DialogFont kFont{L"MS Sans Serif", 8};
+const win32::DialogFont kFont{L"MS Sans Serif", 8, "ENGLISH"};
 
 // The windows of these tests live on a desktop of their own, started after the fixture chose
 // wine's null graphics driver: the prefix's default desktop may have started without one.
@@ -159,6 +164,12 @@ TEST(Win32Window, ViewCallsReachTheControls) {
     EXPECT_EQ(std::wstring(caption), L"Q-70 Setup");
 }
 
+std::string tempFolder() {
+    wchar_t temp[MAX_PATH] = {};
+    ::GetTempPathW(MAX_PATH, temp);
+    return system::narrow(temp);
+}
+
 // The whole window on the simulated board, its timers real.
 struct Running {
     system::SteadyClock clock;
@@ -175,11 +186,9 @@ struct Running {
         void onAnswer(std::uint8_t, std::uint8_t, bool) override { ++answers; }
     } counter;
 
-    Running() {
-        wchar_t temp[MAX_PATH] = {};
-        ::GetTempPathW(MAX_PATH, temp);
+    explicit Running(std::string programFolder = tempFolder()) {
         app::ControllerOptions options;
-        options.programFolder = system::narrow(temp);
+        options.programFolder = std::move(programFolder);
         controller = std::make_unique<app::UtilityController>(view, transport, timers, clock, texts,
                                                               image, options);
         controller->setExchangeObserver(&counter);
@@ -290,6 +299,159 @@ TEST(Win32Window, CommandsFromTheMenuAndTheAcceleratorsReachTheController) {
     ::SendMessageW(r.view.handle(), WM_CLOSE, 0, 0);
     EXPECT_TRUE(r.view.ended());
     EXPECT_EQ(r.view.endCode(), id::DialogCancel);
+}
+
+TEST(Win32Window, TheFontsFaceFallsBackAlongItsScriptsFaces) {
+    struct Case {
+        const char* language;
+        const wchar_t* fileFace;
+        std::vector<std::wstring> installed;
+        const wchar_t* expected;
+    };
+    const Case cases[] = {
+        {"JAPANESE", L"Yu Gothic UI", {L"Yu Gothic UI", L"Meiryo UI"}, L"Yu Gothic UI"},
+        {"JAPANESE", L"Yu Gothic UI", {L"MS UI Gothic"}, L"MS UI Gothic"},
+        // A file from the Linux build names a face Windows does not ship.
+        {"JAPANESE", L"Noto Sans CJK JP", {L"Meiryo UI", L"MS UI Gothic"}, L"Meiryo UI"},
+        {"JAPANESE", L"", {L"MS UI Gothic"}, L"MS UI Gothic"},
+        {"CHINESE", L"Microsoft YaHei UI", {L"SimSun"}, L"SimSun"},
+        {"CHINESE", L"Microsoft YaHei UI", {L"Yu Gothic UI"}, L"message font"},
+        {"ENGLISH", L"Segoe UI", {L"Yu Gothic UI", L"Tahoma"}, L"message font"},
+        {"ENGLISH", L"Tahoma", {L"Tahoma"}, L"Tahoma"},
+    };
+    for (const Case& c : cases) {
+        const auto installed = [&](const std::wstring& face) {
+            return std::find(c.installed.begin(), c.installed.end(), face) != c.installed.end();
+        };
+        EXPECT_EQ(win32::chooseFace(win32::faceCandidates(c.fileFace, c.language), installed,
+                                    L"message font"),
+                  c.expected)
+            << c.language << " " << system::narrow(c.fileFace);
+    }
+    EXPECT_EQ(win32::scriptCharset("JAPANESE"), SHIFTJIS_CHARSET);
+    EXPECT_EQ(win32::scriptCharset("CHINESE"), GB2312_CHARSET);
+    EXPECT_EQ(win32::scriptCharset("ENGLISH"), DEFAULT_CHARSET);
+}
+
+// The language files the Windows build ships, in a program folder of the test's own that
+// goes again at the end.
+struct ShippedLanguages {
+    std::filesystem::path folder = std::filesystem::temp_directory_path() /
+                                   ("q70-win32-fonts-" + std::to_string(::GetCurrentProcessId()));
+    ShippedLanguages() {
+        namespace fs = std::filesystem;
+        fs::remove_all(folder);
+        fs::create_directories(folder);
+        fs::copy(fs::path(Q70_BIN_DIR) / "Loc", folder / "Loc", fs::copy_options::recursive);
+        fs::copy_file(folder / "Loc" / "ENG" / "Q70Uty.ini", folder / "Q70Uty.ini");
+    }
+    ~ShippedLanguages() {
+        std::error_code ec;
+        std::filesystem::remove_all(folder, ec);
+    }
+};
+
+// A control draws only the glyphs of its own font: boxes for every character it lacks.
+bool hasEveryGlyph(HFONT font, const std::wstring& text) {
+    HDC dc = ::GetDC(nullptr);
+    HGDIOBJ previous = ::SelectObject(dc, font);
+    std::vector<WORD> glyphs(text.size());
+    const DWORD n = ::GetGlyphIndicesW(dc, text.c_str(), static_cast<int>(text.size()),
+                                       glyphs.data(), GGI_MARK_NONEXISTING_GLYPHS);
+    ::SelectObject(dc, previous);
+    ::ReleaseDC(nullptr, dc);
+    return n == text.size() && std::find(glyphs.begin(), glyphs.end(), 0xFFFF) == glyphs.end();
+}
+
+TEST(Win32Window, AfterEveryLanguageSwitchEveryCaptionHasItsGlyphsAndTheLayoutItsMetrics) {
+    const ShippedLanguages languages;
+    Running r(config::utf8FromPath(languages.folder));
+    ASSERT_TRUE(r.view.create({L"Segoe UI", 9, "ENGLISH"}));
+    r.controller->onInitDialog();
+    struct Step {
+        int command;
+        const char* cancel;  // the file's caption of Cancel: the switch took place
+    };
+    // English to Japanese, Japanese to Chinese, Chinese to English.
+    for (const Step& step : {Step{id::CmdJapanese, "キャンセル"}, Step{id::CmdChinese, "取消"},
+                             Step{id::CmdEnglish, "Cancel"}}) {
+        r.controller->onCommand(step.command);
+        ASSERT_EQ(r.view.text(id::Cancel), step.cancel);
+        const HFONT font = r.view.dialogFont();
+        ASSERT_NE(font, nullptr);
+        const window::BaseUnits base = r.view.baseUnits();
+        for (const window::ControlTemplate& c : window::mainDialogControls()) {
+            HWND w = r.view.control(c.id);
+            const bool drawsText =
+                c.kind != window::ControlKind::Frame && c.kind != window::ControlKind::BlackFrame;
+            if (drawsText) {
+                EXPECT_EQ(reinterpret_cast<HFONT>(::SendMessageW(w, WM_GETFONT, 0, 0)), font)
+                    << c.id;
+            }
+            const std::string text = r.view.text(c.id);
+            EXPECT_TRUE(hasEveryGlyph(font, system::widen(text))) << step.cancel << ": " << text;
+            if (c.id == id::Reset || c.id == id::OK || c.id == id::Cancel || c.id == id::Apply) {
+                continue;  // the controller's row
+            }
+            RECT at{};
+            ::GetWindowRect(w, &at);
+            ::MapWindowPoints(nullptr, r.view.handle(), reinterpret_cast<POINT*>(&at), 2);
+            const window::UnitRect wanted = window::toPixels(c.rect, base);
+            EXPECT_EQ((window::UnitRect{at.left, at.top, at.right - at.left, at.bottom - at.top}),
+                      wanted)
+                << step.cancel << ": " << c.id;
+        }
+        // Half the template's width, the buttons 40 pixels above the client's bottom.
+        const window::UnitSize full = window::toPixels(window::kMainDialogSize, base);
+        EXPECT_NEAR(r.view.clientSize().width, full.width / 2, 8);
+        const window::Size button = r.view.controlSize(id::OK);
+        RECT ok{};
+        ::GetWindowRect(r.view.control(id::OK), &ok);
+        ::MapWindowPoints(nullptr, r.view.handle(), reinterpret_cast<POINT*>(&ok), 2);
+        EXPECT_EQ(ok.top, r.view.clientSize().height - std::max(40, button.height + 7));
+    }
+}
+
+TEST(Win32Window, AtAHighScaleTheFontShrinksUntilTheWindowFitsTheWorkArea) {
+    const int at96 = win32::pixelHeight(9, 96);
+    const int at144 = win32::pixelHeight(9, 144);
+    struct Case {
+        int dpi;
+        window::Rect area;
+        int fewest, most;  // font height in pixels
+        bool fits;
+    };
+    const Case cases[] = {
+        {144, {0, 0, 1366, 768}, at96 + 1, at144 - 1, true},  // 150 % on a small laptop
+        {144, {0, 0, 2560, 1400}, at144, at144, true},        // room: the full size
+        {144, {0, 0, 800, 400}, at96, at96, false},           // never below 100 %
+        {96, {0, 0, 1366, 738}, at96, at96, true},            // 100 %: as before
+    };
+    for (const Case& c : cases) {
+        Running r;
+        r.view.screenDpiHook = [&] { return c.dpi; };
+        r.view.workAreaHook = [&] { return c.area; };
+        ASSERT_TRUE(r.view.create({L"Segoe UI", 9, "ENGLISH"}));
+        r.controller->onInitDialog();
+        r.view.centreOnScreen();
+        r.controller->onCommand(id::CmdToggleMaintenance);
+        LOGFONTW font{};
+        ::GetObjectW(r.view.dialogFont(), sizeof font, &font);
+        const std::string what = std::to_string(c.dpi) + " dpi on " +
+                                 std::to_string(c.area.width()) + "x" +
+                                 std::to_string(c.area.height());
+        EXPECT_GE(-font.lfHeight, c.fewest) << what;
+        EXPECT_LE(-font.lfHeight, c.most) << what;
+        const window::Rect w = r.view.windowRect();
+        EXPECT_GE(w.top, c.area.top) << what << ": the caption stays reachable";
+        EXPECT_GE(w.left, c.area.left) << what;
+        if (!c.fits) continue;
+        RECT apply{};
+        ::GetWindowRect(r.view.control(id::Apply), &apply);
+        EXPECT_LE(apply.bottom, c.area.bottom) << what;
+        EXPECT_LE(apply.right, c.area.right) << what;
+        EXPECT_LE(w.bottom, c.area.bottom) << what;
+    }
 }
 
 TEST(Win32Window, ASecondCopyRestoresAndRaisesTheFirstAndEnds) {
