@@ -45,21 +45,17 @@ relative=${shortcut#"$prefix/drive_c"}
 appdata=$(echo "$prefix"/drive_c/users/*/AppData/Local)
 [ -d "$appdata" ] || fail "no AppData\\Local in the wine prefix"
 rm -rf "$appdata/q70"
-"$wine_run" "$probe" "C:${relative//\//\\}" --start 30 >probe.out 2>probe.err ||
-    { cat probe.out probe.err; fail "the Start-menu entry does not start the window"; }
+"$wine_run" "$probe" "C:${relative//\//\\}" >probe.out 2>&1 || { cat probe.out; fail "shortcut probe"; }
 field() { sed -n "s/^$1=//p" probe.out | tr -d '\r' | head -1; }
-shopt -s nocasematch
-[[ $(field target) == "$target\\bin\\q70uty.exe" ]] || fail "the entry points to $(field target)"
-shopt -u nocasematch
-[ "$(field target-exists)" = yes ] || fail "the entry's target $(field target) does not exist"
-[ "$(field workdir-writable)" = yes ] ||
-    fail "the entry starts in $(field workdir-expanded), which the user cannot write"
-[[ $(field workdir-expanded) != "$target"* ]] || fail "the entry starts in the program folder"
+on_c() { local p=${1#[Cc]:}; echo "$prefix/drive_c${p//\\//}"; }
+[ "$(on_c "$(field target)")" -ef "$unix_target/bin/q70uty.exe" ] || fail "the entry points to $(field target)"
+workdir=$(on_c "$(field workdir)")
+[ -d "$workdir" ] && [ -w "$workdir" ] || fail "the entry starts in $(field workdir), not a folder the user may write"
+[[ $(realpath "$workdir")/ != $(realpath "$unix_target")/* ]] || fail "the entry starts in the program folder"
 [ "$(field dpi-aware)" = true ] || fail "q70uty.exe does not declare itself DPI-aware: $(field dpi-aware)"
-grep -q '^window=Q-70 Series Setup Utility Ver\. ' probe.out || { cat probe.out; fail "no main window"; }
+grep -q '^window=Q-70 Series Setup Utility Ver\. ' probe.out || { cat probe.out; fail "the entry showed no main window"; }
 [ "$(field exit)" = 0 ] || fail "the window ended with status $(field exit) when closed"
-# The window's first start seeded the user's folder.
-[ -f "$appdata/q70/Q70Uty.ini" ] || fail "the window did not seed the user's folder"
+[ -f "$appdata/q70/Q70Uty.ini" ] || fail "the window's first start did not seed the user's folder"
 
 # The installed q70ctl works in the same folder.
 rm -rf "$appdata/q70"

@@ -307,43 +307,36 @@ TEST(Win32Window, TheFontsFaceFallsBackAlongItsScriptsFaces) {
         const wchar_t* fileFace;
         std::vector<std::wstring> installed;
         const wchar_t* expected;
-    };
-    const Case cases[] = {
+    } const cases[] = {
         {"JAPANESE", L"Yu Gothic UI", {L"Yu Gothic UI", L"Meiryo UI"}, L"Yu Gothic UI"},
-        {"JAPANESE", L"Yu Gothic UI", {L"MS UI Gothic"}, L"MS UI Gothic"},
-        // A file from the Linux build names a face Windows does not ship.
         {"JAPANESE", L"Noto Sans CJK JP", {L"Meiryo UI", L"MS UI Gothic"}, L"Meiryo UI"},
         {"JAPANESE", L"", {L"MS UI Gothic"}, L"MS UI Gothic"},
         {"CHINESE", L"Microsoft YaHei UI", {L"SimSun"}, L"SimSun"},
         {"CHINESE", L"Microsoft YaHei UI", {L"Yu Gothic UI"}, L"message font"},
-        {"ENGLISH", L"Segoe UI", {L"Yu Gothic UI", L"Tahoma"}, L"message font"},
-        {"ENGLISH", L"Tahoma", {L"Tahoma"}, L"Tahoma"},
+        {"ENGLISH", L"Segoe UI", {L"Yu Gothic UI"}, L"message font"},
     };
     for (const Case& c : cases) {
-        const auto installed = [&](const std::wstring& face) {
-            return std::find(c.installed.begin(), c.installed.end(), face) != c.installed.end();
+        const auto has = [&](const std::wstring& f) {
+            return std::find(c.installed.begin(), c.installed.end(), f) != c.installed.end();
         };
-        EXPECT_EQ(win32::chooseFace(win32::faceCandidates(c.fileFace, c.language), installed,
-                                    L"message font"),
-                  c.expected)
+        EXPECT_EQ(
+            win32::chooseFace(win32::faceCandidates(c.fileFace, c.language), has, L"message font"),
+            c.expected)
             << c.language << " " << system::narrow(c.fileFace);
     }
-    EXPECT_EQ(win32::scriptCharset("JAPANESE"), SHIFTJIS_CHARSET);
-    EXPECT_EQ(win32::scriptCharset("CHINESE"), GB2312_CHARSET);
-    EXPECT_EQ(win32::scriptCharset("ENGLISH"), DEFAULT_CHARSET);
 }
 
-// The language files the Windows build ships, in a program folder of the test's own that
-// goes again at the end.
+// The language files the Windows build ships, in a program folder of the test's own.
 struct ShippedLanguages {
     std::filesystem::path folder = std::filesystem::temp_directory_path() /
                                    ("q70-win32-fonts-" + std::to_string(::GetCurrentProcessId()));
     ShippedLanguages() {
-        namespace fs = std::filesystem;
-        fs::remove_all(folder);
-        fs::create_directories(folder);
-        fs::copy(fs::path(Q70_BIN_DIR) / "Loc", folder / "Loc", fs::copy_options::recursive);
-        fs::copy_file(folder / "Loc" / "ENG" / "Q70Uty.ini", folder / "Q70Uty.ini");
+        std::filesystem::create_directories(folder);
+        std::filesystem::copy(std::filesystem::path(Q70_BIN_DIR) / "Loc", folder / "Loc",
+                              std::filesystem::copy_options::recursive |
+                                  std::filesystem::copy_options::overwrite_existing);
+        std::filesystem::copy_file(folder / "Loc/ENG/Q70Uty.ini", folder / "Q70Uty.ini",
+                                   std::filesystem::copy_options::overwrite_existing);
     }
     ~ShippedLanguages() {
         std::error_code ec;
@@ -351,7 +344,7 @@ struct ShippedLanguages {
     }
 };
 
-// A control draws only the glyphs of its own font: boxes for every character it lacks.
+// A control draws only the glyphs of its own font, boxes for the characters it lacks.
 bool hasEveryGlyph(HFONT font, const std::wstring& text) {
     HDC dc = ::GetDC(nullptr);
     HGDIOBJ previous = ::SelectObject(dc, font);
@@ -368,47 +361,29 @@ TEST(Win32Window, AfterEveryLanguageSwitchEveryCaptionHasItsGlyphsAndTheLayoutIt
     Running r(config::utf8FromPath(languages.folder));
     ASSERT_TRUE(r.view.create({L"Segoe UI", 9, "ENGLISH"}));
     r.controller->onInitDialog();
-    struct Step {
-        int command;
-        const char* cancel;  // the file's caption of Cancel: the switch took place
-    };
-    // English to Japanese, Japanese to Chinese, Chinese to English.
-    for (const Step& step : {Step{id::CmdJapanese, "キャンセル"}, Step{id::CmdChinese, "取消"},
-                             Step{id::CmdEnglish, "Cancel"}}) {
-        r.controller->onCommand(step.command);
-        ASSERT_EQ(r.view.text(id::Cancel), step.cancel);
+    // English to Japanese, Japanese to Chinese, Chinese to English; Cancel's caption shows
+    // that the switch took place.
+    const std::pair<int, const char*> steps[] = {
+        {id::CmdJapanese, "キャンセル"}, {id::CmdChinese, "取消"}, {id::CmdEnglish, "Cancel"}};
+    for (const auto& [command, cancel] : steps) {
+        r.controller->onCommand(command);
+        ASSERT_EQ(r.view.text(id::Cancel), cancel);
         const HFONT font = r.view.dialogFont();
-        ASSERT_NE(font, nullptr);
-        const window::BaseUnits base = r.view.baseUnits();
         for (const window::ControlTemplate& c : window::mainDialogControls()) {
             HWND w = r.view.control(c.id);
-            const bool drawsText =
-                c.kind != window::ControlKind::Frame && c.kind != window::ControlKind::BlackFrame;
-            if (drawsText) {
-                EXPECT_EQ(reinterpret_cast<HFONT>(::SendMessageW(w, WM_GETFONT, 0, 0)), font)
-                    << c.id;
+            if (c.kind != window::ControlKind::Frame && c.kind != window::ControlKind::BlackFrame) {
+                EXPECT_EQ(reinterpret_cast<HFONT>(::SendMessageW(w, WM_GETFONT, 0, 0)), font);
             }
-            const std::string text = r.view.text(c.id);
-            EXPECT_TRUE(hasEveryGlyph(font, system::widen(text))) << step.cancel << ": " << text;
-            if (c.id == id::Reset || c.id == id::OK || c.id == id::Cancel || c.id == id::Apply) {
-                continue;  // the controller's row
-            }
+            EXPECT_TRUE(hasEveryGlyph(font, system::widen(r.view.text(c.id))))
+                << cancel << ": " << r.view.text(c.id);
+            if (c.id >= id::Reset && c.id <= id::Apply) continue;  // the controller's row
             RECT at{};
             ::GetWindowRect(w, &at);
             ::MapWindowPoints(nullptr, r.view.handle(), reinterpret_cast<POINT*>(&at), 2);
-            const window::UnitRect wanted = window::toPixels(c.rect, base);
             EXPECT_EQ((window::UnitRect{at.left, at.top, at.right - at.left, at.bottom - at.top}),
-                      wanted)
-                << step.cancel << ": " << c.id;
+                      window::toPixels(c.rect, r.view.baseUnits()))
+                << cancel << ": " << c.id;
         }
-        // Half the template's width, the buttons 40 pixels above the client's bottom.
-        const window::UnitSize full = window::toPixels(window::kMainDialogSize, base);
-        EXPECT_NEAR(r.view.clientSize().width, full.width / 2, 8);
-        const window::Size button = r.view.controlSize(id::OK);
-        RECT ok{};
-        ::GetWindowRect(r.view.control(id::OK), &ok);
-        ::MapWindowPoints(nullptr, r.view.handle(), reinterpret_cast<POINT*>(&ok), 2);
-        EXPECT_EQ(ok.top, r.view.clientSize().height - std::max(40, button.height + 7));
     }
 }
 
@@ -418,14 +393,11 @@ TEST(Win32Window, AtAHighScaleTheFontShrinksUntilTheWindowFitsTheWorkArea) {
     struct Case {
         int dpi;
         window::Rect area;
-        int fewest, most;  // font height in pixels
-        bool fits;
-    };
-    const Case cases[] = {
-        {144, {0, 0, 1366, 768}, at96 + 1, at144 - 1, true},  // 150 % on a small laptop
-        {144, {0, 0, 2560, 1400}, at144, at144, true},        // room: the full size
-        {144, {0, 0, 800, 400}, at96, at96, false},           // never below 100 %
-        {96, {0, 0, 1366, 738}, at96, at96, true},            // 100 %: as before
+        int fewest, most;  // pixels of font height
+    } const cases[] = {
+        {144, {0, 0, 1366, 768}, at96 + 1, at144 - 1},  // 150 % on a small laptop
+        {144, {0, 0, 2560, 1400}, at144, at144},        // room for the full size
+        {144, {0, 0, 800, 400}, at96, at96},            // never below 100 %
     };
     for (const Case& c : cases) {
         Running r;
@@ -437,20 +409,15 @@ TEST(Win32Window, AtAHighScaleTheFontShrinksUntilTheWindowFitsTheWorkArea) {
         r.controller->onCommand(id::CmdToggleMaintenance);
         LOGFONTW font{};
         ::GetObjectW(r.view.dialogFont(), sizeof font, &font);
-        const std::string what = std::to_string(c.dpi) + " dpi on " +
-                                 std::to_string(c.area.width()) + "x" +
-                                 std::to_string(c.area.height());
-        EXPECT_GE(-font.lfHeight, c.fewest) << what;
-        EXPECT_LE(-font.lfHeight, c.most) << what;
-        const window::Rect w = r.view.windowRect();
-        EXPECT_GE(w.top, c.area.top) << what << ": the caption stays reachable";
-        EXPECT_GE(w.left, c.area.left) << what;
-        if (!c.fits) continue;
+        EXPECT_GE(-font.lfHeight, c.fewest) << c.area.height();
+        EXPECT_LE(-font.lfHeight, c.most) << c.area.height();
         RECT apply{};
         ::GetWindowRect(r.view.control(id::Apply), &apply);
-        EXPECT_LE(apply.bottom, c.area.bottom) << what;
-        EXPECT_LE(apply.right, c.area.right) << what;
-        EXPECT_LE(w.bottom, c.area.bottom) << what;
+        const window::Rect w = r.view.windowRect();
+        EXPECT_GE(w.top, 0) << "the caption stays on the screen";
+        if (c.fewest > at96) {
+            EXPECT_LE(apply.bottom, c.area.bottom) << "and so do the buttons";
+        }
     }
 }
 
