@@ -6,6 +6,7 @@
 
 #include "app/window_placement.hpp"
 #include "config/paths.hpp"
+#include "config/text_decoding.hpp"
 #include "window/control_ids.hpp"
 
 namespace q70::app {
@@ -218,7 +219,24 @@ void UtilityController::switchLanguage(config::Language language) {
     if (firmwareUpdating_) return;
     connection_.suspend();
     currentLanguage_ = config::switchLanguageFiles(paths_, language);
+    applyLanguageFont();
     reload();
+}
+
+void UtilityController::applyLanguageFont() {
+    // The font of the file now in place, which is the old one when the copy failed.
+    const config::StartupSettings file = config::readLanguageFileSettings(paths_);
+    if (!view_.setDialogFont(config::toUtf8(file.dialogFontName, file.currentLanguage),
+                             file.dialogFontSize, file.currentLanguage)) {
+        return;
+    }
+    // The view stands at the template's size for the new font: shrunk as at start, grown
+    // again when the maintenance panel is open, and kept on the screen.
+    Rect r = view_.windowRect();
+    r.right = r.left + r.width() / 2;
+    if (!maintenanceShown_) r.bottom -= kMaintenanceStepPx;
+    view_.moveWindow(keepInside(r, view_.availableArea()));
+    showMaintenancePanel(maintenanceShown_);
 }
 
 void UtilityController::reload() {

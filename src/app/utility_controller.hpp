@@ -128,6 +128,7 @@ class UtilityController : public link::LinkListener, public link::RequestSource 
     void setLastChunkQueued() override { lastChunkQueued_ = true; }
 
     void switchLanguage(config::Language language);
+    void applyLanguageFont();
     void reload();
     void firmwareStep(std::uint64_t length);
     void retryFirmwareStep();

@@ -43,4 +43,14 @@ Rect cascadeAfter(const Rect& previous, const Size& size, const Rect& area) {
     return hasArea ? keepInside(r, area) : r;
 }
 
+int largestFitting(int largest, int smallest, const Rect& area,
+                   const std::function<Size(int)>& sizeAt) {
+    if (area.width() <= 0 || area.height() <= 0) return largest;
+    for (int scale = largest; scale > smallest; --scale) {
+        const Size s = sizeAt(scale);
+        if (s.width <= area.width() && s.height <= area.height()) return scale;
+    }
+    return std::min(largest, smallest);
+}
+
 }  // namespace q70::app

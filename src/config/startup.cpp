@@ -12,6 +12,15 @@ namespace {
 constexpr int kMinFontSize = 4;
 constexpr int kMaxFontSize = 72;
 
+StartupSettings readLanguageSettings(const IniFile& ini) {
+    StartupSettings s;
+    s.currentLanguage = ini.getString("General", "Language", kDefaultLanguage, kStartupBufferSize);
+    s.dialogFontName = ini.getString("General", "Mode_Font", kDefaultFontName, kStartupBufferSize);
+    const int size = ini.getInt("General", "Mode_Font_Size", kDefaultFontSize);
+    s.dialogFontSize = (size >= kMinFontSize && size <= kMaxFontSize) ? size : kDefaultFontSize;
+    return s;
+}
+
 }  // namespace
 
 bool LogFile::open(const std::string& path) {
@@ -39,14 +48,12 @@ StartupReads readStartupSettings(const Paths& paths, TextCatalogue& texts, LogFi
 
     if (!log.open(paths.logPath)) r.logOpenError = fileOpenErrorMessage(texts, paths.logPath);
 
-    r.settings.currentLanguage =
-        ini.getString("General", "Language", kDefaultLanguage, kStartupBufferSize);
-    r.settings.dialogFontName =
-        ini.getString("General", "Mode_Font", kDefaultFontName, kStartupBufferSize);
-    const int size = ini.getInt("General", "Mode_Font_Size", kDefaultFontSize);
-    r.settings.dialogFontSize =
-        (size >= kMinFontSize && size <= kMaxFontSize) ? size : kDefaultFontSize;
+    r.settings = readLanguageSettings(ini);
     return r;
+}
+
+StartupSettings readLanguageFileSettings(const Paths& paths) {
+    return readLanguageSettings(IniFile::load(pathFromUtf8(paths.iniPath)));
 }
 
 std::string fileOpenErrorMessage(const TextCatalogue& texts, std::string_view path) {

@@ -42,6 +42,10 @@ struct StartupReads {
 // MsgFileOpenError, the log file opened, then "Language", "Mode_Font", "Mode_Font_Size".
 StartupReads readStartupSettings(const Paths& paths, TextCatalogue& texts, LogFile& log);
 
+// "Language", "Mode_Font" and "Mode_Font_Size" of the active language file, read as at
+// start-up: after a language switch the window takes the new file's font.
+StartupSettings readLanguageFileSettings(const Paths& paths);
+
 // A message that names a file: the catalogue text directly followed by the path.
 std::string fileOpenErrorMessage(const TextCatalogue& texts, std::string_view path);
 

@@ -139,7 +139,7 @@ std::vector<std::uint8_t> buildTestImageTemplate() {
            WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_MAXIMIZEBOX | DS_MODALFRAME |
                WS_VISIBLE,
            0, 0, window::kTestImageDialogSize, window::kTestImageCaption,
-           DialogFont{widen(window::kTestImageFontName), window::kTestImageFontSize});
+           DialogFont{widen(window::kTestImageFontName), window::kTestImageFontSize, {}});
     return w.take();
 }
 

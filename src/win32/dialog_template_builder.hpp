@@ -11,6 +11,7 @@ namespace q70::win32 {
 struct DialogFont {
     std::wstring name;
     int pointSize = 8;
+    std::string language;  // the language file's, whose script the font must have
 };
 
 // The main window: every control of the table, in tab order, with the window's own font.

@@ -165,6 +165,7 @@ int main(int argc, char** argv) {
     win32::DialogFont font;
     font.name = system::widen(config::toUtf8(startup.dialogFontName, startup.currentLanguage));
     font.pointSize = startup.dialogFontSize > 0 ? startup.dialogFontSize : 8;
+    font.language = startup.currentLanguage;
     if (!view.create(font)) return fail("the window could not be created");
     controller.onInitDialog();
     view.centreOnScreen();

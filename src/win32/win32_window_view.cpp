@@ -11,6 +11,7 @@
 
 #include "app/window_placement.hpp"
 #include "system/win32/utf8.hpp"
+#include "win32/dialog_font.hpp"
 #include "win32/test_image_window.hpp"
 #include "window/control_ids.hpp"
 
@@ -26,6 +27,8 @@ namespace id = window::id;
 // Posted to the main window: show the next pending message box or test-image window.
 constexpr UINT kWmShowPending = WM_APP + 1;
 constexpr int kIconResource = 128;
+// The resolution at which a point size gives the window its size at 100 %.
+constexpr int kBaseDpi = 96;
 
 std::wstring windowText(HWND w) {
     if (w == nullptr) return {};
@@ -87,6 +90,7 @@ bool Win32WindowView::create(const DialogFont& font) {
                                            reinterpret_cast<LPCDLGTEMPLATEW>(tmpl.data()), nullptr,
                                            &procedure, reinterpret_cast<LPARAM>(this));
     if (window_ == nullptr) return false;
+    applyFont(font);
     if (bigIcon_ != nullptr)
         ::SendMessageW(window_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(bigIcon_));
     if (smallIcon_ != nullptr) {
@@ -108,15 +112,78 @@ void Win32WindowView::destroy() {
     if (onDestroying) onDestroying(window_);
     ::DestroyWindow(window_);
     window_ = nullptr;
+    if (font_ != nullptr) ::DeleteObject(font_);
+    font_ = nullptr;
 }
 
 void Win32WindowView::centreOnScreen() {
     const window::Rect area = availableArea();
-    const window::Rect r = windowRect();
+    window::Rect r = windowRect();
     if (area.width() <= 0) return;
-    ::SetWindowPos(window_, nullptr, area.left + (area.width() - r.width()) / 2,
-                   area.top + (area.height() - r.height()) / 2, 0, 0,
+    const int left = area.left + (area.width() - r.width()) / 2;
+    const int top = area.top + (area.height() - r.height()) / 2;
+    r = app::keepInside({left, top, left + r.width(), top + r.height()}, area);
+    ::SetWindowPos(window_, nullptr, r.left, r.top, 0, 0,
                    SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+int Win32WindowView::screenDpi() const {
+    if (screenDpiHook) return screenDpiHook();
+    HDC screen = ::GetDC(nullptr);
+    const int dpi = ::GetDeviceCaps(screen, LOGPIXELSY);
+    ::ReleaseDC(nullptr, screen);
+    return dpi > 0 ? dpi : kBaseDpi;
+}
+
+window::Size Win32WindowView::outerSize(window::BaseUnits base) const {
+    const window::UnitSize client = window::toPixels(window::kMainDialogSize, base);
+    RECT r{0, 0, client.width, client.height};
+    ::AdjustWindowRectEx(&r, static_cast<DWORD>(::GetWindowLongW(window_, GWL_STYLE)), FALSE,
+                         static_cast<DWORD>(::GetWindowLongW(window_, GWL_EXSTYLE)));
+    return {r.right - r.left, r.bottom - r.top};
+}
+
+bool Win32WindowView::applyFont(const DialogFont& wanted) {
+    const BYTE charset = scriptCharset(wanted.language);
+    const std::wstring face = chooseFace(
+        faceCandidates(wanted.name, wanted.language),
+        [&](const std::wstring& f) { return faceInstalled(f, charset); }, messageFontFace());
+    // The size the file asks for at the screen's resolution, made smaller where that
+    // would not fit the template on the screen, down to its size at 100 %: a small
+    // screen at a high scale would otherwise leave the buttons below its edge.
+    const int points = wanted.pointSize > 0 ? wanted.pointSize : 8;
+    const int height =
+        app::largestFitting(pixelHeight(points, screenDpi()), pixelHeight(points, kBaseDpi),
+                            availableArea(), [&](int h) {
+                                HFONT trial = createDialogFont(face, charset, h);
+                                const window::BaseUnits base = measureBaseUnits(trial);
+                                ::DeleteObject(trial);
+                                return outerSize(base);
+                            });
+    HFONT font = createDialogFont(face, charset, height);
+    if (font == nullptr) return false;
+    base_ = measureBaseUnits(font);
+
+    // Every control from the template again, in the new font's dialog units.
+    const bool visible = ::IsWindowVisible(window_) != FALSE;
+    if (visible) ::SendMessageW(window_, WM_SETREDRAW, FALSE, 0);
+    for (const window::ControlTemplate& c : window::mainDialogControls()) {
+        HWND w = control(c.id);
+        if (w == nullptr) continue;
+        ::SendMessageW(w, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+        const window::UnitRect r = window::toPixels(c.rect, base_);
+        ::MoveWindow(w, r.x, r.y, r.width, r.height, FALSE);
+    }
+    ::SendMessageW(control(id::DatePicker), DTM_SETMCFONT, reinterpret_cast<WPARAM>(font), FALSE);
+    const window::Size size = outerSize(base_);
+    ::SetWindowPos(window_, nullptr, 0, 0, size.width, size.height,
+                   SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    if (visible) ::SendMessageW(window_, WM_SETREDRAW, TRUE, 0);
+    invalidateAll();
+
+    if (font_ != nullptr) ::DeleteObject(font_);
+    font_ = font;
+    return true;
 }
 
 int Win32WindowView::run() {
@@ -390,6 +457,7 @@ void Win32WindowView::endDialog(int result) {
 }
 
 window::Rect Win32WindowView::availableArea() const {
+    if (workAreaHook) return workAreaHook();
     HMONITOR monitor = ::MonitorFromWindow(window_, MONITOR_DEFAULTTOPRIMARY);
     MONITORINFO info{};
     info.cbSize = sizeof info;
@@ -402,6 +470,11 @@ void Win32WindowView::setLanguageMenuEnabled(bool enabled) {
         ::EnableMenuItem(menu_, static_cast<UINT>(command),
                          MF_BYCOMMAND | (enabled ? MF_ENABLED : MF_GRAYED));
     }
+}
+
+bool Win32WindowView::setDialogFont(const std::string& faceName, int pointSize,
+                                    const std::string& language) {
+    return window_ != nullptr && applyFont({widen(faceName), pointSize, language});
 }
 
 // ---- WindowView: dialogs --------------------------------------------------------------

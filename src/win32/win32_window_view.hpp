@@ -15,6 +15,7 @@
 #include "app/utility_controller.hpp"
 #include "testimage/test_image.hpp"
 #include "win32/dialog_template_builder.hpp"
+#include "window/dialog_template.hpp"
 #include "window/window_view.hpp"
 
 namespace q70::win32 {
@@ -37,6 +38,7 @@ class Win32WindowView : public window::WindowView {
     // Creates the window from the template with `font`, hidden, at (0, 0). False when the
     // dialog manager refuses the template.
     bool create(const DialogFont& font);
+    // Centred on the work area, and inside it when it is the bigger.
     void centreOnScreen();
     // Shows the window and runs its loop until the dialog ends; answers the end code.
     int run();
@@ -59,6 +61,13 @@ class Win32WindowView : public window::WindowView {
     std::function<std::optional<std::string>()> firmwareFileHook;
     std::function<std::optional<std::string>()> bitmapFileHook;
     std::function<void(const std::string&)> helpHook;
+    // Stand-ins for the screen's resolution and work area (tests).
+    std::function<int()> screenDpiHook;
+    std::function<window::Rect()> workAreaHook;
+
+    // The font the controls show and its dialog base units.
+    HFONT dialogFont() const { return font_; }
+    window::BaseUnits baseUnits() const { return base_; }
 
     // WindowView
     void setEnabled(int id, bool enabled) override;
@@ -82,6 +91,8 @@ class Win32WindowView : public window::WindowView {
     void endDialog(int result) override;
     window::Rect availableArea() const override;
     void setLanguageMenuEnabled(bool enabled) override;
+    bool setDialogFont(const std::string& faceName, int pointSize,
+                       const std::string& language) override;
     void showMessage(const std::string& text) override;
     std::optional<std::string> chooseFirmwareFile() override;
     window::Choice askYesNoCancel(const std::string& text) override;
@@ -100,6 +111,9 @@ class Win32WindowView : public window::WindowView {
     int messageBox(HWND owner, const std::wstring& text, UINT type);
     HWND dialogOwner() const;
     void invalidateAll();
+    int screenDpi() const;
+    bool applyFont(const DialogFont& font);
+    window::Size outerSize(window::BaseUnits base) const;
     struct FileDialogPlan {
         HWND owner;
         const wchar_t* filter;  // pairs of name and pattern, ending in an empty name
@@ -118,6 +132,8 @@ class Win32WindowView : public window::WindowView {
     HACCEL accelerators_ = nullptr;
     HICON bigIcon_ = nullptr;
     HICON smallIcon_ = nullptr;
+    HFONT font_ = nullptr;  // ours; the dialog manager's own template font stays its
+    window::BaseUnits base_{};
     bool ended_ = false;
     int endCode_ = -1;
     int modalDepth_ = 0;  // nested modal loops now running (boxes, image windows)

@@ -59,6 +59,15 @@ class WindowView {
     virtual Rect availableArea() const { return {}; }
     // The three entries of the language menu.
     virtual void setLanguageMenuEnabled(bool /*enabled*/) {}
+    // The dialog font a new language file names: its face, its size in points and the
+    // file's language ("JAPANESE", ...), whose script the font must have. True when the
+    // view took it and laid the template out again for it, at the template's size with the
+    // top-left corner kept; the controller then lays the window out as at start. Views
+    // whose text system finds glyphs in any font keep their font and answer false.
+    virtual bool setDialogFont(const std::string& /*faceName*/, int /*pointSize*/,
+                               const std::string& /*language*/) {
+        return false;
+    }
 
     // Dialogs. showMessage (exclamation icon, OK) is called from timer ticks: it must
     // not hold the caller (no nested loop that would stop the link).

@@ -127,6 +127,60 @@ TEST(WindowPlacement, KeepInsideAndCascade) {
     EXPECT_EQ(wrapped.top, 0);
 }
 
+TEST(WindowPlacement, TheLargestScaleThatFits) {
+    const auto sizeAt = [](int scale) { return window::Size{10 * scale, 20 * scale}; };
+    struct Case {
+        window::Rect area;
+        int largest, smallest, expected;
+    } const cases[] = {
+        {{0, 0, 1366, 768}, 48, 32, 38},  // 760 pixels tall; 39 would be 780
+        {{0, 0, 1366, 760}, 48, 32, 38},  // exactly
+        {{0, 0, 300, 1440}, 48, 32, 32},  // the width decides, and nothing fits
+        {{}, 48, 32, 48},                 // unknown area: as asked
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(app::largestFitting(c.largest, c.smallest, c.area, sizeAt), c.expected)
+            << c.area.width() << "x" << c.area.height();
+    }
+}
+
+TEST_F(WindowTest, ALanguageSwitchTakesTheNewFilesFontAndLaysTheWindowOutAgain) {
+    std::filesystem::create_directories(folder / "Loc" / "JPN");
+    std::filesystem::create_directories(folder / "Loc" / "CHS");
+    // A file of the old Windows version: the face in the language's code page (CP932).
+    writeFile(
+        "Loc/JPN/Q70Uty.ini",
+        "[General]\nLanguage=JAPANESE\nMode_Font=\x82\x6c\x82\x72 UI Gothic\nMode_Font_Size=11\n");
+    writeFile("Loc/CHS/Q70Uty.ini",
+              "[General]\nLanguage=CHINESE\nMode_Font=SimSun\nMode_Font_Size=99\n");
+    view.screenArea = {0, 0, 1366, 768};
+    start();
+    view.fontTemplateSize = window::Size{1000, 700};  // what the new font gives the template
+    view.window = {400, 200, 400 + view.window.width(), 200 + view.window.height()};
+
+    controller->onCommand(id::CmdJapanese);
+    EXPECT_EQ(view.fontRequests.at(0),
+              (FakeView::FontRequest{"\xEF\xBC\xAD\xEF\xBC\xB3 UI Gothic", 11, "JAPANESE"}));
+    // Shrunk as at start, from where the window stood; the buttons follow.
+    EXPECT_EQ(view.window.left, 400);
+    EXPECT_EQ(view.window.top, 200);
+    EXPECT_EQ(view.window.width(), 500);
+    EXPECT_EQ(view.window.height(), 700 - 183);
+    EXPECT_EQ(view.control(id::OK).y, view.clientSize().height - 40);
+
+    // The open maintenance panel stays open, on the screen.
+    controller->onCommand(id::CmdToggleMaintenance);
+    controller->onCommand(id::CmdChinese);
+    EXPECT_EQ(view.fontRequests.back().points, 8) << "a size out of range gives the default";
+    EXPECT_EQ(view.window.height(), 700);
+    EXPECT_EQ(view.window.bottom, 768);
+    EXPECT_EQ(view.control(id::OK).y, view.clientSize().height - 40);
+
+    // No English folder: the Chinese file stays, and so does its font.
+    controller->onCommand(id::CmdEnglish);
+    EXPECT_EQ(view.fontRequests.back(), (FakeView::FontRequest{"SimSun", 8, "CHINESE"}));
+}
+
 TEST_F(WindowTest, FocusGoesToCancelOnceItIsEnabled) {
     start(false);
     view.focus = 0;

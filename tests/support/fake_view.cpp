@@ -35,6 +35,14 @@ void FakeView::moveControl(int id, int x, int y, int w, int h) {
     c.height = h;
 }
 
+bool FakeView::setDialogFont(const std::string& face, int points, const std::string& language) {
+    fontRequests.push_back({face, points, language});
+    if (!fontTemplateSize) return false;
+    window = {window.left, window.top, window.left + fontTemplateSize->width,
+              window.top + fontTemplateSize->height};
+    return true;
+}
+
 window::Choice FakeView::askYesNoCancel(const std::string& t) {
     questions.push_back(t);
     if (answers.empty()) return window::Choice::Cancel;

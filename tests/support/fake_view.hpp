@@ -53,6 +53,9 @@ class FakeView : public window::WindowView {
     void endDialog(int result) override { endResults.push_back(result); }
     window::Rect availableArea() const override { return screenArea; }
     void setLanguageMenuEnabled(bool e) override { languageMenuEnabled = e; }
+    // Recorded; with `fontTemplateSize` set, taken as a view with fonts of its own takes it:
+    // the window at that size, its top-left corner kept.
+    bool setDialogFont(const std::string& face, int points, const std::string& language) override;
 
     void showMessage(const std::string& t) override { messages.push_back(t); }
     std::optional<std::string> chooseFirmwareFile() override { return next(firmwareChoices); }
@@ -85,6 +88,14 @@ class FakeView : public window::WindowView {
     int repaints = 0;
     window::Rect screenArea{};  // unknown unless a test sets one
     bool languageMenuEnabled = true;
+    struct FontRequest {
+        std::string face;
+        int points = 0;
+        std::string language;
+        friend bool operator==(const FontRequest&, const FontRequest&) = default;
+    };
+    std::vector<FontRequest> fontRequests;
+    std::optional<window::Size> fontTemplateSize;
     std::vector<int> endResults;
     std::vector<std::string> messages;
     std::deque<std::optional<std::string>> firmwareChoices;

@@ -4,15 +4,20 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
 #include <cwctype>
+#include <filesystem>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/utility_controller.hpp"
+#include "config/paths.hpp"
 #include "sim/sim_transport.hpp"
 #include "sim/simulated_board.hpp"
 #include "system/steady_clock.hpp"
 #include "system/win32/utf8.hpp"
+#include "win32/dialog_font.hpp"
 #include "win32/dialog_template_builder.hpp"
 #include "win32/single_instance.hpp"
 #include "win32/win32_timer_service.hpp"
@@ -53,7 +58,7 @@ bool pumpUntil(Done done, DWORD timeoutMs) {
     return true;
 }
 
-const win32::DialogFont kFont{L"MS Sans Serif", 8};
+const win32::DialogFont kFont{L"MS Sans Serif", 8, "ENGLISH"};
 
 // The windows of these tests live on a desktop of their own, started after the fixture chose
 // wine's null graphics driver: the prefix's default desktop may have started without one.
@@ -159,6 +164,12 @@ TEST(Win32Window, ViewCallsReachTheControls) {
     EXPECT_EQ(std::wstring(caption), L"Q-70 Setup");
 }
 
+std::string tempFolder() {
+    wchar_t temp[MAX_PATH] = {};
+    ::GetTempPathW(MAX_PATH, temp);
+    return system::narrow(temp);
+}
+
 // The whole window on the simulated board, its timers real.
 struct Running {
     system::SteadyClock clock;
@@ -175,11 +186,9 @@ struct Running {
         void onAnswer(std::uint8_t, std::uint8_t, bool) override { ++answers; }
     } counter;
 
-    Running() {
-        wchar_t temp[MAX_PATH] = {};
-        ::GetTempPathW(MAX_PATH, temp);
+    explicit Running(std::string programFolder = tempFolder()) {
         app::ControllerOptions options;
-        options.programFolder = system::narrow(temp);
+        options.programFolder = std::move(programFolder);
         controller = std::make_unique<app::UtilityController>(view, transport, timers, clock, texts,
                                                               image, options);
         controller->setExchangeObserver(&counter);
@@ -290,6 +299,126 @@ TEST(Win32Window, CommandsFromTheMenuAndTheAcceleratorsReachTheController) {
     ::SendMessageW(r.view.handle(), WM_CLOSE, 0, 0);
     EXPECT_TRUE(r.view.ended());
     EXPECT_EQ(r.view.endCode(), id::DialogCancel);
+}
+
+TEST(Win32Window, TheFontsFaceFallsBackAlongItsScriptsFaces) {
+    struct Case {
+        const char* language;
+        const wchar_t* fileFace;
+        std::vector<std::wstring> installed;
+        const wchar_t* expected;
+    } const cases[] = {
+        {"JAPANESE", L"Yu Gothic UI", {L"Yu Gothic UI", L"Meiryo UI"}, L"Yu Gothic UI"},
+        {"JAPANESE", L"Noto Sans CJK JP", {L"Meiryo UI", L"MS UI Gothic"}, L"Meiryo UI"},
+        {"JAPANESE", L"", {L"MS UI Gothic"}, L"MS UI Gothic"},
+        {"CHINESE", L"Microsoft YaHei UI", {L"SimSun"}, L"SimSun"},
+        {"CHINESE", L"Microsoft YaHei UI", {L"Yu Gothic UI"}, L"message font"},
+        {"ENGLISH", L"Segoe UI", {L"Yu Gothic UI"}, L"message font"},
+    };
+    for (const Case& c : cases) {
+        const auto has = [&](const std::wstring& f) {
+            return std::find(c.installed.begin(), c.installed.end(), f) != c.installed.end();
+        };
+        EXPECT_EQ(
+            win32::chooseFace(win32::faceCandidates(c.fileFace, c.language), has, L"message font"),
+            c.expected)
+            << c.language << " " << system::narrow(c.fileFace);
+    }
+}
+
+// The language files the Windows build ships, in a program folder of the test's own.
+struct ShippedLanguages {
+    std::filesystem::path folder = std::filesystem::temp_directory_path() /
+                                   ("q70-win32-fonts-" + std::to_string(::GetCurrentProcessId()));
+    ShippedLanguages() {
+        std::filesystem::create_directories(folder);
+        std::filesystem::copy(std::filesystem::path(Q70_BIN_DIR) / "Loc", folder / "Loc",
+                              std::filesystem::copy_options::recursive |
+                                  std::filesystem::copy_options::overwrite_existing);
+        std::filesystem::copy_file(folder / "Loc/ENG/Q70Uty.ini", folder / "Q70Uty.ini",
+                                   std::filesystem::copy_options::overwrite_existing);
+    }
+    ~ShippedLanguages() {
+        std::error_code ec;
+        std::filesystem::remove_all(folder, ec);
+    }
+};
+
+// A control draws only the glyphs of its own font, boxes for the characters it lacks.
+bool hasEveryGlyph(HFONT font, const std::wstring& text) {
+    HDC dc = ::GetDC(nullptr);
+    HGDIOBJ previous = ::SelectObject(dc, font);
+    std::vector<WORD> glyphs(text.size());
+    const DWORD n = ::GetGlyphIndicesW(dc, text.c_str(), static_cast<int>(text.size()),
+                                       glyphs.data(), GGI_MARK_NONEXISTING_GLYPHS);
+    ::SelectObject(dc, previous);
+    ::ReleaseDC(nullptr, dc);
+    return n == text.size() && std::find(glyphs.begin(), glyphs.end(), 0xFFFF) == glyphs.end();
+}
+
+TEST(Win32Window, AfterEveryLanguageSwitchEveryCaptionHasItsGlyphsAndTheLayoutItsMetrics) {
+    const ShippedLanguages languages;
+    Running r(config::utf8FromPath(languages.folder));
+    ASSERT_TRUE(r.view.create({L"Segoe UI", 9, "ENGLISH"}));
+    r.controller->onInitDialog();
+    // English to Japanese, Japanese to Chinese, Chinese to English; Cancel's caption shows
+    // that the switch took place.
+    const std::pair<int, const char*> steps[] = {
+        {id::CmdJapanese, "キャンセル"}, {id::CmdChinese, "取消"}, {id::CmdEnglish, "Cancel"}};
+    for (const auto& [command, cancel] : steps) {
+        r.controller->onCommand(command);
+        ASSERT_EQ(r.view.text(id::Cancel), cancel);
+        const HFONT font = r.view.dialogFont();
+        for (const window::ControlTemplate& c : window::mainDialogControls()) {
+            HWND w = r.view.control(c.id);
+            if (c.kind != window::ControlKind::Frame && c.kind != window::ControlKind::BlackFrame) {
+                EXPECT_EQ(reinterpret_cast<HFONT>(::SendMessageW(w, WM_GETFONT, 0, 0)), font);
+            }
+            EXPECT_TRUE(hasEveryGlyph(font, system::widen(r.view.text(c.id))))
+                << cancel << ": " << r.view.text(c.id);
+            if (c.id >= id::Reset && c.id <= id::Apply) continue;  // the controller's row
+            RECT at{};
+            ::GetWindowRect(w, &at);
+            ::MapWindowPoints(nullptr, r.view.handle(), reinterpret_cast<POINT*>(&at), 2);
+            EXPECT_EQ((window::UnitRect{at.left, at.top, at.right - at.left, at.bottom - at.top}),
+                      window::toPixels(c.rect, r.view.baseUnits()))
+                << cancel << ": " << c.id;
+        }
+    }
+}
+
+TEST(Win32Window, AtAHighScaleTheFontShrinksUntilTheWindowFitsTheWorkArea) {
+    const int at96 = win32::pixelHeight(9, 96);
+    const int at144 = win32::pixelHeight(9, 144);
+    struct Case {
+        int dpi;
+        window::Rect area;
+        int fewest, most;  // pixels of font height
+    } const cases[] = {
+        {144, {0, 0, 1366, 768}, at96 + 1, at144 - 1},  // 150 % on a small laptop
+        {144, {0, 0, 2560, 1400}, at144, at144},        // room for the full size
+        {144, {0, 0, 800, 400}, at96, at96},            // never below 100 %
+    };
+    for (const Case& c : cases) {
+        Running r;
+        r.view.screenDpiHook = [&] { return c.dpi; };
+        r.view.workAreaHook = [&] { return c.area; };
+        ASSERT_TRUE(r.view.create({L"Segoe UI", 9, "ENGLISH"}));
+        r.controller->onInitDialog();
+        r.view.centreOnScreen();
+        r.controller->onCommand(id::CmdToggleMaintenance);
+        LOGFONTW font{};
+        ::GetObjectW(r.view.dialogFont(), sizeof font, &font);
+        EXPECT_GE(-font.lfHeight, c.fewest) << c.area.height();
+        EXPECT_LE(-font.lfHeight, c.most) << c.area.height();
+        RECT apply{};
+        ::GetWindowRect(r.view.control(id::Apply), &apply);
+        const window::Rect w = r.view.windowRect();
+        EXPECT_GE(w.top, 0) << "the caption stays on the screen";
+        if (c.fewest > at96) {
+            EXPECT_LE(apply.bottom, c.area.bottom) << "and so do the buttons";
+        }
+    }
 }
 
 TEST(Win32Window, ASecondCopyRestoresAndRaisesTheFirstAndEnds) {
