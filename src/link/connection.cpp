@@ -19,7 +19,8 @@ bool Connection::openAtStart() {
         return true;
     }
     device_.deviceOpen = false;
-    listener_.showMessage(LinkMessage::USBOpenError);
+    listener_.showMessage(device_.transport->openProblem().busy ? LinkMessage::DeviceBusy
+                                                                : LinkMessage::USBOpenError);
     return false;
 }
 
@@ -67,13 +68,13 @@ void Connection::pump() {
         engine_.sendNextRequest();
         if (!device_.deviceOpen) {
             // The write failed: the board is away until timer 2 has reopened it.
-            answerFailed();
+            answerFailed(Outcome::Lost, engine_.nextRequestCode());
             return;
         }
     }
     if (engine_.isAwaitingAnswer()) {
         if (!engine_.receiveAnswer()) {
-            answerFailed();
+            answerFailed(engine_.lastFailure(), engine_.state().lastCommand);
         } else if (engine_.receivingImage()) {
             readImageSlice(start);
         }
@@ -107,16 +108,16 @@ void Connection::readImageSlice(std::uint64_t sliceStartMs) {
         }
         lastWait = longest - static_cast<int>(used);
         if (!engine_.receiveAnswer(lastWait)) {
-            answerFailed();
+            answerFailed(engine_.lastFailure(), engine_.state().lastCommand);
             return;
         }
     }
 }
 
-void Connection::answerFailed() {
+void Connection::answerFailed(Outcome why, std::uint8_t request) {
     timers_.stopTimer(kPumpTimer);
     linkFailed();
-    listener_.onExchangeFailed(device_.deviceOpen && device_.transport->isOpen());
+    listener_.onExchangeFailed(device_.deviceOpen && device_.transport->isOpen(), why, request);
 }
 
 void Connection::linkFailed() {
@@ -142,7 +143,7 @@ void Connection::reconnect() {
             // once the board is back.
             device_.transport->close();
             engine_.receiveAnswer();  // fails on the closed handle
-            answerFailed();
+            answerFailed(Outcome::Lost, engine_.state().lastCommand);
             return;
         }
         // The board is there but its last exchange failed: start again after a pause.
