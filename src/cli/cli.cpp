@@ -337,25 +337,52 @@ BoardResult runBoard(Environment& env, const Plan& plan, const std::string& addr
     return {rc, failure.value_or(Failure{ErrorClass::Io, "the operation failed"})};
 }
 
+// Several boards' stdout, in address order: a board's lines go out as soon as every
+// board before it has finished, so that the output is the same from run to run.
+class OrderedOutput {
+  public:
+    OrderedOutput(std::ostream& target, std::mutex& mutex, std::size_t boards)
+        : target_(target), mutex_(mutex), blocks_(boards), done_(boards, false) {}
+
+    void finished(std::size_t board, std::string lines) {
+        std::lock_guard lock(mutex_);
+        blocks_[board] = std::move(lines);
+        done_[board] = true;
+        while (next_ < done_.size() && done_[next_]) target_ << blocks_[next_++];
+        target_ << std::flush;
+    }
+
+  private:
+    std::ostream& target_;
+    std::mutex& mutex_;
+    std::vector<std::string> blocks_;
+    std::vector<bool> done_;
+    std::size_t next_ = 0;
+};
+
 // One board's run when several go at once: its lines prefixed, its failure caught.
-BoardResult runPrefixed(Environment& env, std::mutex& mutex, Scheduler& scheduler, const Plan& plan,
+BoardResult runPrefixed(Environment& env, std::mutex& mutex, OrderedOutput& ordered,
+                        std::size_t index, Scheduler& scheduler, const Plan& plan,
                         const std::string& address) {
-    LinePrefixer outLines(env.out, mutex, plan.options->json ? "" : address + " ");
+    std::ostringstream collected;
+    std::mutex own;
+    LinePrefixer outLines(collected, own, plan.options->json ? "" : address + " ");
+    // Messages go out as they come: a progress line is worth seeing when it happens.
     LinePrefixer errLines(env.err, mutex, address + " ");
     std::ostream out(&outLines);
     std::ostream err(&errLines);
-    Environment own{out,
-                    err,
-                    false,
-                    env.programFolder,
-                    scheduler,
-                    env.makeTransport,
-                    env.localNow,
-                    env.listBoards,
-                    {}};
+    Environment board{out,
+                      err,
+                      false,
+                      env.programFolder,
+                      scheduler,
+                      env.makeTransport,
+                      env.localNow,
+                      env.listBoards,
+                      {}};
     BoardResult result;
     try {
-        result = runBoard(own, plan, address);
+        result = runBoard(board, plan, address);
     } catch (const std::exception& e) {
         err << "q70ctl: " << e.what() << '\n';
         result = {kExitFailed, {ErrorClass::Io, e.what()}};
@@ -366,6 +393,7 @@ BoardResult runPrefixed(Environment& env, std::mutex& mutex, Scheduler& schedule
         std::lock_guard lock(mutex);
         printError(env.err, result.failure, address);
     }
+    ordered.finished(index, collected.str());
     return result;
 }
 
@@ -377,6 +405,7 @@ int runBoards(Environment& env, const Plan& plan, const std::vector<std::string>
         return r.exit;
     }
     std::mutex mutex;
+    OrderedOutput ordered(env.out, mutex, addresses.size());
     std::vector<BoardResult> results(addresses.size());
     if (env.makeScheduler) {
         std::vector<std::unique_ptr<Scheduler>> schedulers;
@@ -385,13 +414,14 @@ int runBoards(Environment& env, const Plan& plan, const std::vector<std::string>
         std::vector<std::thread> threads;
         for (std::size_t i = 0; i < addresses.size(); ++i) {
             threads.emplace_back([&, i] {
-                results[i] = runPrefixed(env, mutex, *schedulers[i], plan, addresses[i]);
+                results[i] =
+                    runPrefixed(env, mutex, ordered, i, *schedulers[i], plan, addresses[i]);
             });
         }
         for (std::thread& t : threads) t.join();
     } else {
         for (std::size_t i = 0; i < addresses.size(); ++i) {
-            results[i] = runPrefixed(env, mutex, env.scheduler, plan, addresses[i]);
+            results[i] = runPrefixed(env, mutex, ordered, i, env.scheduler, plan, addresses[i]);
         }
     }
     for (const BoardResult& r : results) {

@@ -221,7 +221,7 @@ int Session::start(bool needData) {
             why = problem.busy ? "the board is in use by another program."
                                : "the device could not be opened";
         if (problem.busy && options_.waitBusySeconds == 0) {
-            why += " (--wait-busy SECONDS waits for it)";
+            why += " --wait-busy SECONDS waits for it.";
         }
         return fail(problem.busy ? ErrorClass::Busy : ErrorClass::NoDevice, why);
     }
