@@ -31,6 +31,17 @@ namespace {
 constexpr const char* kVersion = "q70ctl " Q70_VERSION;
 
 // What this build can reach and where its messages come from: the help lists only these.
+#if defined(Q70_HAVE_USB)
+#define Q70_LIST_HELP "the boards connected by USB and their addresses"
+#else
+#define Q70_LIST_HELP "the boards connected by USB (this build has no USB: none)"
+#endif
+// Where the JSON fields are told: the manual page, which only the Linux build has.
+#if defined(_WIN32)
+#define Q70_FIELDS_HELP ""
+#else
+#define Q70_FIELDS_HELP " (man q70ctl)"
+#endif
 #if defined(_WIN32)
 constexpr const char* kAddressHelp = R"(Device addresses (--device, repeatable):
   \\.\CPYBRD0       the board's own driver (the default)
@@ -67,9 +78,11 @@ constexpr const char* kMessagesHelp =
 #endif
 
 // Laid out for help2man as well: each item a word, two spaces, its text.
-constexpr const char* kCommandsHelp = R"(Usage of the commands:
-  list [--json]         the boards connected by USB and their addresses
-  info [--json]         device information, firmware version, status, the five
+constexpr const char* kCommandsHelp =
+    "Usage of the commands:\n"
+    "  list [--json]         " Q70_LIST_HELP
+    "\n"
+    R"(  info [--json]         device information, firmware version, status, the five
                         settings and where the board was reached
   get [--json]          the five settings
   set [NAME=VALUE ...] [--time now|YYYY-MM-DDTHH:MM] [--json]
@@ -110,7 +123,7 @@ Exit status:
   6  refused: the board did not take a write, a firmware chunk or an update
   7  lost: the board went away in the middle of the job
 With several boards, the status of the first board that failed, in address order.
-With --json a failure also prints one JSON object on stderr (man q70ctl).
+With --json a failure also prints one JSON object on stderr)" Q70_FIELDS_HELP R"(.
 
 )";
 
@@ -526,7 +539,12 @@ int run(int argc, const char* const* argv, Environment& env) {
         ->type_name("SECONDS");
 
     CLI::App* list = app.add_subcommand(
-        "list", "Print the boards connected by USB, one a line: address, bus, device, id, serial");
+        "list",
+        "Print the boards connected by USB, one a line: address, bus, device, id, serial"
+#if !defined(Q70_HAVE_USB)
+        " (this build has no USB)"
+#endif
+    );
     list->add_flag("--json", o.json, "Print one JSON array of objects with the same names");
 
     CLI::App* info = app.add_subcommand(
@@ -536,7 +554,7 @@ int run(int argc, const char* const* argv, Environment& env) {
     CLI::App* get = app.add_subcommand("get", "Print the five settings as NAME=WORD lines");
     for (CLI::App* command : {info, get}) {
         command->add_flag("--json", o.json,
-                          "Print one JSON object instead, with the same names (man q70ctl)");
+                          "Print one JSON object instead, with the same names" Q70_FIELDS_HELP);
     }
 
     CLI::App* set = app.add_subcommand(
@@ -572,14 +590,14 @@ int run(int argc, const char* const* argv, Environment& env) {
         ->type_name("SECONDS");
     for (CLI::App* command : {set, update, image}) {
         command->add_flag("--json", o.json,
-                          "Print what was done as one JSON object on stdout (man q70ctl)");
+                          "Print what was done as one JSON object on stdout" Q70_FIELDS_HELP);
     }
 
     CLI::App* check = app.add_subcommand(
         "firmware-check",
         "Check a firmware file as Motorola S-records, without a board, and tell what it holds");
     check->add_option("FILE", o.file, "The .mot file")->required()->type_name("FILE");
-    check->add_flag("--json", o.json, "Print one JSON object instead (man q70ctl)");
+    check->add_flag("--json", o.json, "Print one JSON object instead" Q70_FIELDS_HELP);
 
     CLI::App* decode = app.add_subcommand(
         "decode", "Turn saved raw test-image data (as rawdata.bin) into a BMP, without a board");

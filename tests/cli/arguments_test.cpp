@@ -145,7 +145,8 @@ TEST_F(CliUsage, HelpNamesOnlyWhatThisBuildCanReach) {
 #if defined(_WIN32)
     EXPECT_NE(help.find("\\\\.\\CPYBRD0"), std::string::npos) << help;
     EXPECT_NE(help.find("%LOCALAPPDATA%\\q70"), std::string::npos) << help;
-    for (const char* elsewhere : {"usb:BUS-PORT", "unix:PATH", "  usb ", "beside the executable"})
+    for (const char* elsewhere :
+         {"usb:BUS-PORT", "unix:PATH", "  usb ", "beside the executable", "man q70ctl"})
         EXPECT_EQ(help.find(elsewhere), std::string::npos) << elsewhere;
 #else
     EXPECT_NE(help.find("unix:PATH"), std::string::npos) << help;
