@@ -58,6 +58,7 @@ class Connection : private StatusHandler {
     // An exchange failed or the board went away: timer 1 stops and the link starts again.
     void answerFailed(Outcome why, std::uint8_t request);
     void reconnect();
+    void boardRemoved();
     void linkFailed();
     // As on the first start: a clean ring, both timers fast, the eight reads.
     void restart();

@@ -95,6 +95,20 @@ TEST_F(ConnectionTest, ABoardHeldByAnotherProgramIsToldApartAtStart) {
     EXPECT_EQ(writtenCodes(), kStart);
 }
 
+TEST_F(ConnectionTest, ARemovalAlreadyToldSendsNothingMore) {
+    start();
+    sched.advance(8 * 50 + 100);
+    // The pump alone, as when both timers fall due at once and the pump goes first.
+    sched.stopTimer(kReconnectTimer);
+    const std::size_t before = transport.written.size();
+    transport.present = false;
+    sched.advance(2000);
+    EXPECT_EQ(transport.written.size(), before) << "a request written into the void";
+    EXPECT_EQ(listener.messages, std::vector<LinkMessage>{LinkMessage::ReceivePktError});
+    ASSERT_EQ(listener.failureOutcomes.size(), 1u);
+    EXPECT_EQ(listener.failureOutcomes[0].first, Outcome::Lost);
+}
+
 // Every way an exchange fails reaches the listener as a value, with the request it failed on.
 TEST_F(ConnectionTest, EveryFailedExchangeSaysWhyAndOnWhichRequest) {
     struct Case {

@@ -27,6 +27,7 @@ class ScriptedTransport : public link::DeviceTransport {
     link::ReadResult readPacket(link::PacketBuffer& buffer, int maxWaitMs) override;
     void close() override;
     link::OpenProblem openProblem() const override { return problem; }
+    bool stillThere() override { return present; }
 
     void queueAnswer(const link::Packet& p) {
         reads.push_back({link::ReadStatus::Ok,
@@ -41,6 +42,7 @@ class ScriptedTransport : public link::DeviceTransport {
     bool openSucceeds = true;
     bool writeSucceeds = true;
     link::OpenProblem problem;  // what a failed open reports
+    bool present = true;        // false: the system has told of the board's removal
     std::deque<Read> reads;     // an empty script reads as Pending
     // Called after each successful write, to script the answer from the request.
     std::function<void(const link::Request&, ScriptedTransport&)> responder;
