@@ -3,7 +3,9 @@
 // line feed, the transfer reaches the end in a bounded number of chunks, and the chunks
 // together are the file's text (CR LF read as LF, a last line without a line end given
 // one). A file with a line that no chunk can hold, or with a 0 byte (which would cut its
-// request short), is refused before anything is sent.
+// request short), is refused before anything is sent. The S-record check q70ctl makes of
+// the same bytes first agrees with the transfer: a file it passes is taken whole, and
+// each of its lines is a record the board parses.
 
 #include <algorithm>
 #include <cstdint>
@@ -11,7 +13,9 @@
 #include <string>
 #include <string_view>
 
+#include "firmware/firmware_check.hpp"
 #include "firmware/firmware_transfer.hpp"
+#include "firmware/srecord.hpp"
 #include "fuzz_check.hpp"
 #include "link/protocol.hpp"
 
@@ -48,9 +52,37 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     bool lineTooLong = false;
     const std::string expected = expectedText(text, lineTooLong);
 
+    const firmware::FirmwareCheck check = firmware::checkSRecords(text);
+    const auto lines = static_cast<std::uint64_t>(std::count(text.begin(), text.end(), '\n')) + 1;
+    FUZZ_CHECK(check.badLines.size() <= firmware::kMaxListedLines);
+    FUZZ_CHECK(check.badLineCount >= check.badLines.size());
+    for (std::size_t i = 0; i < check.badLines.size(); ++i) {
+        FUZZ_CHECK(check.badLines[i].line >= 1 && check.badLines[i].line <= lines);
+        FUZZ_CHECK(i == 0 || check.badLines[i].line > check.badLines[i - 1].line);
+        FUZZ_CHECK(!check.badLines[i].why.empty());
+    }
+    // No record is too long for a chunk: a long line is always a bad one as well.
+    for (const std::uint64_t l : check.longLines) {
+        FUZZ_CHECK(check.badLineCount > 0 && l >= 1 && l <= lines);
+    }
+    FUZZ_CHECK(check.dataBytes <= size / 2);
+    FUZZ_CHECK(check.dataBytes == 0 || check.firstAddress <= check.lastAddress);
+    FUZZ_CHECK(!check.valid() || check.records > 0);
+
     firmware::FirmwareTransfer transfer;
     transfer.filePath = path;
     const firmware::OpenResult opened = transfer.open();
+    if (check.valid()) {
+        FUZZ_CHECK(opened == firmware::OpenResult::Ok);
+        // Line by line as the update sends them, each is a record the board takes.
+        std::string_view rest = expected;
+        while (!rest.empty()) {
+            const std::size_t eol = rest.find('\n');
+            const std::string_view line = rest.substr(0, eol);
+            rest.remove_prefix(eol + 1);
+            FUZZ_CHECK(line.empty() || firmware::parseSRecord(line).has_value());
+        }
+    }
     if (text.find('\0') != std::string_view::npos) {
         FUZZ_CHECK(opened == firmware::OpenResult::ZeroByte);
         return 0;

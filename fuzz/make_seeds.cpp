@@ -307,6 +307,20 @@ void firmwareSeeds(const fs::path& out) {
     writeSeed(out, "long_lines", toBytes(srecordFile(40, 32, "\r\n", false)));
     writeSeed(out, "line_too_long", toBytes(std::string(900, 'S') + "\n"));
     writeSeed(out, "empty", {});
+    // What the check before an update meets: 32-bit records, a count record, lower-case
+    // hex, a trailing empty line, a damaged checksum.
+    std::string wide = record('0', {0, 0, 'V', '2'}) + "\r\n";
+    wide += record('3', {0x80, 0, 0, 0, 1, 2, 3}) + "\r\n" + record('5', {0, 1}) + "\r\n";
+    wide += record('7', {0x80, 0, 0, 0}) + "\r\n\r\n";
+    writeSeed(out, "check_s3_s5_s7_crlf", toBytes(wide));
+    std::string lower = srecordFile(3, 8, "\n", true);
+    for (char& c : lower) {
+        if (c >= 'A' && c <= 'F') c = static_cast<char>(c - 'A' + 'a');
+    }
+    writeSeed(out, "check_lower_case", toBytes(lower));
+    std::string damaged = srecordFile(5, 8, "\n", true);
+    damaged[damaged.find("S2") + 9] ^= 1;
+    writeSeed(out, "check_bad_checksum", toBytes(damaged));
 }
 
 // ---- fuzz_board_requests: request packets as the host sends them --------------------------

@@ -60,8 +60,8 @@ config::StartupSettings UtilityController::startupReads() {
 int UtilityController::onInitDialog() {
     maintenanceShown_ = false;
 
-    // The open-failure text must be there before the device is first opened.
-    texts_.loadUsbOpenError(paths_.iniPath);
+    // The open-failure texts must be there before the device is first opened.
+    texts_.loadOpenErrorTexts(paths_.iniPath);
     connection_.openAtStart();
 
     // Initial shrink: the right half of the layout holds nothing visible, and the
@@ -252,15 +252,16 @@ void UtilityController::writeSettings(bool closeAfterWrite) {
     timers_.stopTimer(link::kPumpTimer);
     link::TransferEngine& engine = connection_.engine();
     if (engine.freeBytes() < settingWriteBatchBytes()) {
-        // All six or none: a batch cut short would leave the board half written.
+        // All six or none: a batch cut short would leave the board half written. The link
+        // is in no state to take them, which no answer of the board explains.
         view_.showMessage(ui(TextKey::MsgSetWNG));
-        if (observer_ != nullptr) observer_->onSettingsWriteEnded(false);
+        if (observer_ != nullptr) observer_->onSettingsWriteEnded(link::Outcome::BadAnswer);
         timers_.startTimer(link::kPumpTimer, link::kFastPeriodMs);
         return;
     }
     model_.closeAfterWrite = closeAfterWrite;
     writingSettings_ = true;
-    writeRefused_ = false;
+    writeOutcome_ = link::Outcome::Done;
     for (const std::uint8_t c : link::kSettingWriteOrder) engine.enqueueRequest(c, 1);
     engine.enqueueRequest(code::SetDateTime, 1);
     timers_.startTimer(link::kPumpTimer, link::kFastPeriodMs);
@@ -268,8 +269,9 @@ void UtilityController::writeSettings(bool closeAfterWrite) {
     panel_.setPanelEnabled(false);
 }
 
-void UtilityController::endSettingsWrite(bool succeeded) {
+void UtilityController::endSettingsWrite(link::Outcome outcome) {
     writingSettings_ = false;
+    const bool succeeded = outcome == link::Outcome::Done;
     if (succeeded) {
         // After OK the window has closed, which says it all.
         if (!model_.closeAfterWrite) view_.showMessage(ui(TextKey::MsgSetWOK));
@@ -284,7 +286,7 @@ void UtilityController::endSettingsWrite(bool succeeded) {
             timers_.startTimer(link::kPumpTimer, link::kFastPeriodMs);
         }
     }
-    if (observer_ != nullptr) observer_->onSettingsWriteEnded(succeeded);
+    if (observer_ != nullptr) observer_->onSettingsWriteEnded(outcome);
 }
 
 std::uint8_t UtilityController::settingValueForWrite(std::uint8_t settingCode) {
@@ -330,12 +332,14 @@ void UtilityController::startFirmwareUpdate() {
                                         : ui(TextKey::MsgFileOpenError) + firmware_.filePath;
         view_.showMessage(message);
         timers_.startTimer(link::kPumpTimer, link::kFastPeriodMs);
+        if (observer_ != nullptr) observer_->onFirmwareUpdateEnded(link::Outcome::BadFile);
         return;
     }
     if (!connection_.engine().enqueueRequest(code::FirmwareData, 1)) {
         firmware_.close();
         view_.showMessage(ui(TextKey::MsgFirmUpNG));
         timers_.startTimer(link::kPumpTimer, link::kFastPeriodMs);
+        if (observer_ != nullptr) observer_->onFirmwareUpdateEnded(link::Outcome::BadAnswer);
         return;
     }
     firmwareUpdating_ = true;
@@ -384,7 +388,7 @@ void UtilityController::retryFirmwareStep() {
     if (!firmwareStepWaiting_ || !firmwareUpdating_) return;
     const auto waited = clock_.nowMs() - firmwareStepWaitingSinceMs_;
     if (waited > static_cast<std::uint64_t>(connection_.engine().options().answerTimeoutMs)) {
-        endFirmwareUpdate(false);
+        endFirmwareUpdate(link::Outcome::TimedOut);
         return;
     }
     firmwareStep(firmwareStepLength_);
@@ -395,13 +399,14 @@ void UtilityController::onFirmwareContinue() {
     if (!firmwareUpdating_ || !firmware_.isOpen()) return;
     // Asked for more after the end of the file: the board did not take the file.
     if (lastChunkQueued_) {
-        endFirmwareUpdate(false);
+        endFirmwareUpdate(link::Outcome::Refused);
         return;
     }
     firmwareStep(firmware_.currentFileLength());
 }
 
-void UtilityController::endFirmwareUpdate(bool succeeded) {
+void UtilityController::endFirmwareUpdate(link::Outcome outcome) {
+    const bool succeeded = outcome == link::Outcome::Done;
     firmwareUpdating_ = false;
     lastChunkQueued_ = false;
     firmwareStepWaiting_ = false;
@@ -418,7 +423,7 @@ void UtilityController::endFirmwareUpdate(bool succeeded) {
         if (!connection_.queueStartSequence()) connection_.resumePoll();
         timers_.startTimer(link::kPumpTimer, link::kFastPeriodMs);
     }
-    if (observer_ != nullptr) observer_->onFirmwareUpdateEnded(succeeded);
+    if (observer_ != nullptr) observer_->onFirmwareUpdateEnded(outcome);
 }
 
 void UtilityController::updateLanguageMenu() {
@@ -445,6 +450,16 @@ void UtilityController::showMessage(link::LinkMessage message) {
         case link::LinkMessage::USBOpenError:
             view_.showMessage(ui(TextKey::MsgUSBOpenError));
             break;
+        case link::LinkMessage::DeviceBusy: {
+            // Who holds it reads the same in every language: its program name and number.
+            const link::OpenProblem p = connection_.openProblem();
+            std::string text = ui(TextKey::MsgDeviceBusy);
+            if (!p.holder.empty()) {
+                text += "\n" + p.holder + " (PID " + std::to_string(p.holderPid) + ")";
+            }
+            view_.showMessage(text);
+            break;
+        }
         case link::LinkMessage::ReceivePktError:
         case link::LinkMessage::ReceiveBadPkt:
             if (linkFailureShown_) break;
@@ -472,7 +487,7 @@ void UtilityController::onAcknowledgement(std::uint8_t lastCommand) {
     } else if (lastCommand == code::FirmwareData && firmwareUpdating_) {
         timers_.stopTimer(link::kPumpTimer);
         if (lastChunkQueued_) {
-            endFirmwareUpdate(true);
+            endFirmwareUpdate(link::Outcome::Done);
         } else if (firmware_.isOpen()) {
             firmwareStep(firmware_.fileLength());
         }
@@ -501,17 +516,19 @@ void UtilityController::onFirmwareLinkLost() {
     showProgressArea(false);
 }
 
-void UtilityController::onExchangeFailed(bool /*deviceOpen*/) {
+void UtilityController::onExchangeFailed(bool /*deviceOpen*/, link::Outcome why,
+                                         std::uint8_t request) {
     // Whatever the board holds now is unknown until the link has started again.
     panel_.setPanelEnabled(false);
-    if (writingSettings_) endSettingsWrite(false);
-    if (firmwareUpdating_) endFirmwareUpdate(false);
+    if (observer_ != nullptr) observer_->onLinkFailed(why, request);
+    if (writingSettings_) endSettingsWrite(why);
+    if (firmwareUpdating_) endFirmwareUpdate(why);
 }
 
 void UtilityController::onLinkRestarted() {
     // The restart cleared the ring: nothing of an update or a write is left to answer.
-    if (writingSettings_) endSettingsWrite(false);
-    if (firmwareUpdating_) endFirmwareUpdate(false);
+    if (writingSettings_) endSettingsWrite(link::Outcome::Lost);
+    if (firmwareUpdating_) endFirmwareUpdate(link::Outcome::Lost);
     panel_.setPanelEnabled(false);
 }
 
@@ -524,18 +541,20 @@ void UtilityController::onQueueDrainedRefresh() {
 void UtilityController::onAnswerDispatched(std::uint8_t lastCommand, std::uint8_t answerCode,
                                            bool matched) {
     if (writingSettings_ && isSettingWrite(lastCommand)) {
-        if (answerCode != code::Acknowledge || !matched) {
-            // Refused: OK must not close the window on it.
-            writeRefused_ = true;
-            model_.closeAfterWrite = false;
+        if (!matched) {
+            writeOutcome_ = link::Outcome::BadAnswer;
+        } else if (answerCode != code::Acknowledge && writeOutcome_ == link::Outcome::Done) {
+            writeOutcome_ = link::Outcome::Refused;
         }
-        if (lastCommand == code::SetDateTime) endSettingsWrite(!writeRefused_);
+        // Refused: OK must not close the window on it.
+        if (writeOutcome_ != link::Outcome::Done) model_.closeAfterWrite = false;
+        if (lastCommand == code::SetDateTime) endSettingsWrite(writeOutcome_);
     }
     // Anything but an acknowledgement or a request for more ends the update as refused.
     if (firmwareUpdating_ && lastCommand == code::FirmwareData && matched &&
         answerCode != code::Acknowledge && answerCode != code::FirmwareData &&
         answerCode != code::Continue) {
-        endFirmwareUpdate(false);
+        endFirmwareUpdate(link::Outcome::Refused);
     }
     if (observer_ != nullptr) observer_->onAnswer(lastCommand, answerCode, matched);
 }

@@ -34,9 +34,12 @@ class ExchangeObserver {
     virtual void onAnswer(std::uint8_t lastCommand, std::uint8_t answerCode, bool matched) = 0;
     // A test image's data exactly as received, before the decoder rewrites it in place.
     virtual void onTestImageData(std::span<const std::uint8_t> /*data*/) {}
-    // How a firmware update and a write of the settings ended, as the window tells it.
-    virtual void onFirmwareUpdateEnded(bool /*succeeded*/) {}
-    virtual void onSettingsWriteEnded(bool /*succeeded*/) {}
+    // How a firmware update (or its start) and a write of the settings ended, as the
+    // window tells it.
+    virtual void onFirmwareUpdateEnded(link::Outcome /*outcome*/) {}
+    virtual void onSettingsWriteEnded(link::Outcome /*outcome*/) {}
+    // An exchange failed (the link starts again by itself later), on `request`.
+    virtual void onLinkFailed(link::Outcome /*why*/, std::uint8_t /*request*/) {}
 };
 
 struct ControllerOptions {
@@ -111,7 +114,7 @@ class UtilityController : public link::LinkListener, public link::RequestSource 
     void onDeviceState(std::uint8_t deviceState) override;
     bool isFirmwareUpdating() const override { return firmwareUpdating_; }
     void onFirmwareLinkLost() override;
-    void onExchangeFailed(bool deviceOpen) override;
+    void onExchangeFailed(bool deviceOpen, link::Outcome why, std::uint8_t request) override;
     void onLinkRestarted() override;
     void onQueueDrainedRefresh() override;
     void onAnswerDispatched(std::uint8_t lastCommand, std::uint8_t answerCode,
@@ -132,8 +135,8 @@ class UtilityController : public link::LinkListener, public link::RequestSource 
     void reload();
     void firmwareStep(std::uint64_t length);
     void retryFirmwareStep();
-    void endFirmwareUpdate(bool succeeded);
-    void endSettingsWrite(bool succeeded);
+    void endFirmwareUpdate(link::Outcome outcome);
+    void endSettingsWrite(link::Outcome outcome);
     void updateLanguageMenu();
     std::string ui(config::TextKey key) const { return texts_.utf8(key); }
 
@@ -162,7 +165,9 @@ class UtilityController : public link::LinkListener, public link::RequestSource 
     // failing after each restart is reported once, not every few seconds.
     bool linkFailureShown_ = false;
     bool writingSettings_ = false;
-    bool writeRefused_ = false;
+    // How the writes have gone so far: Done, Refused (an answer other than the
+    // acknowledgement) or BadAnswer (one that did not belong to the write).
+    link::Outcome writeOutcome_ = link::Outcome::Done;
     settings::SettingsPanel panel_;
     link::Connection connection_;
     ExchangeObserver* observer_ = nullptr;

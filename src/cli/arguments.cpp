@@ -70,6 +70,69 @@ bool parseAssignments(const std::vector<std::string>& texts, std::vector<Setting
     return true;
 }
 
+const char* className(ErrorClass c) {
+    switch (c) {
+        case ErrorClass::Usage:
+            return "usage";
+        case ErrorClass::NoDevice:
+            return "no-device";
+        case ErrorClass::Timeout:
+            return "timeout";
+        case ErrorClass::Busy:
+            return "busy";
+        case ErrorClass::Refused:
+            return "refused";
+        case ErrorClass::Lost:
+            return "lost";
+        case ErrorClass::BadAnswer:
+            return "bad-answer";
+        case ErrorClass::BadFile:
+            return "bad-file";
+        case ErrorClass::Io:
+            break;
+    }
+    return "io";
+}
+
+int exitCodeOf(ErrorClass c) {
+    switch (c) {
+        case ErrorClass::Usage:
+            return kExitUsage;
+        case ErrorClass::NoDevice:
+            return kExitNoDevice;
+        case ErrorClass::Timeout:
+            return kExitTimeout;
+        case ErrorClass::Busy:
+            return kExitBusy;
+        case ErrorClass::Refused:
+            return kExitRefused;
+        case ErrorClass::Lost:
+            return kExitLost;
+        case ErrorClass::BadAnswer:
+        case ErrorClass::BadFile:
+        case ErrorClass::Io:
+            break;
+    }
+    return kExitFailed;
+}
+
+ErrorClass classOf(link::Outcome outcome) {
+    switch (outcome) {
+        case link::Outcome::Refused:
+            return ErrorClass::Refused;
+        case link::Outcome::Lost:
+            return ErrorClass::Lost;
+        case link::Outcome::TimedOut:
+            return ErrorClass::Timeout;
+        case link::Outcome::BadFile:
+            return ErrorClass::BadFile;
+        case link::Outcome::Done:
+        case link::Outcome::BadAnswer:
+            break;
+    }
+    return ErrorClass::BadAnswer;
+}
+
 std::string requestName(std::uint8_t code) {
     namespace c = link::code;
     const char* name = nullptr;

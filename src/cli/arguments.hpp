@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "link/outcome.hpp"
 #include "link/protocol.hpp"
 #include "settings/settings_model.hpp"
 
@@ -16,10 +17,27 @@ namespace q70::cli {
 // Exit codes; --help lists them.
 enum ExitCode : int {
     kExitOk = 0,
-    kExitFailed = 1,    // the board refused, answered wrongly or was lost; a file failed
+    kExitFailed = 1,    // a damaged or unexpected answer, a file that cannot be read or written
     kExitUsage = 2,     // bad arguments
     kExitNoDevice = 3,  // the device could not be opened
     kExitTimeout = 4,   // no answer within --timeout, or no test image within --wait
+    kExitBusy = 5,      // another program is using the board
+    kExitRefused = 6,   // the board did not take a write, a firmware chunk or an update's start
+    kExitLost = 7,      // the board went away in the middle of the job
+};
+
+// What went wrong, as a script sees it: the "error" of the JSON on stderr, and the exit code
+// that goes with it.
+enum class ErrorClass { Usage, NoDevice, Timeout, Busy, Refused, Lost, BadAnswer, BadFile, Io };
+
+const char* className(ErrorClass c);
+int exitCodeOf(ErrorClass c);
+// For an outcome other than Done.
+ErrorClass classOf(link::Outcome outcome);
+
+struct Failure {
+    ErrorClass cls = ErrorClass::Io;
+    std::string message;
 };
 
 struct SettingAssignment {

@@ -40,9 +40,22 @@ bool CliView::visible(int id) const {
 }
 
 void CliView::showMessage(const std::string& text) {
-    finishProgress();
-    err_ << text << '\n' << std::flush;
+    if (holding_) {
+        held_.push_back(text);
+    } else {
+        finishProgress();
+        err_ << text << '\n' << std::flush;
+    }
     if (onMessage) onMessage(text);
+}
+
+void CliView::releaseMessages(bool write) {
+    holding_ = false;
+    if (write) {
+        for (const std::string& m : held_) err_ << m << '\n';
+        err_ << std::flush;
+    }
+    held_.clear();
 }
 
 void CliView::drawProgress(const std::string& text) {

@@ -8,6 +8,7 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "window/window_view.hpp"
 
@@ -54,6 +55,10 @@ class CliView : public window::WindowView {
     std::optional<int> endResult() const { return endResult_; }
     // Ends a progress bar line on the terminal.
     void finishProgress();
+    // While held, messages are kept instead of written; releasing writes them (or drops
+    // them, when q70ctl says the same better itself).
+    void holdMessages() { holding_ = true; }
+    void releaseMessages(bool write);
     // Told of every message shown, after it has been written.
     std::function<void(const std::string&)> onMessage;
 
@@ -76,6 +81,8 @@ class CliView : public window::WindowView {
     bool barOpen_ = false;
     int imagesShown_ = 0;
     std::optional<int> endResult_;
+    bool holding_ = false;
+    std::vector<std::string> held_;
 };
 
 }  // namespace q70::cli

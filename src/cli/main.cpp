@@ -3,6 +3,7 @@
 
 #include <exception>
 #include <iostream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,8 @@ int main(int argc, char** argv) {
            std::string& error) { return q70::transport::createTransport(address, clock, error); },
         q70::system::localNow,
     };
+    // Several boards at once: each on its own clock and tick loop, in a thread of its own.
+    env.makeScheduler = [] { return std::make_unique<q70::cli::SteadyScheduler>(); };
 #if defined(Q70_HAVE_USB)
     env.listBoards = [](std::vector<q70::link::FoundBoard>& boards, std::string& error) {
         return q70::transport::listUsbBoards(q70::link::kDefaultUsbVendorId,

@@ -1,51 +1,53 @@
 #include "cli/monitored_transport.hpp"
 
-#include "link/protocol.hpp"
+#include <algorithm>
 
 namespace q70::cli {
 
+namespace {
+// How often a busy board is tried again while q70ctl waits for it.
+constexpr std::uint64_t kBusyRetryMs = 100;
+}  // namespace
+
+void MonitoredTransport::waitWhileBusy(std::uint64_t untilMs,
+                                       std::function<void(std::uint64_t)> sleepUntil,
+                                       std::function<void(const link::OpenProblem&)> onBusy) {
+    busyUntilMs_ = untilMs;
+    sleepUntil_ = std::move(sleepUntil);
+    onBusy_ = std::move(onBusy);
+}
+
 bool MonitoredTransport::open() {
-    lastRead_ = link::ReadStatus::Ok;
-    const bool ok = inner_.open();
-    if (ok) lastTrafficMs_ = clock_.nowMs();
-    return ok;
+    bool told = false;
+    for (;;) {
+        if (inner_.open()) {
+            lastTrafficMs_ = clock_.nowMs();
+            lastWriteFailed_ = false;
+            return true;
+        }
+        const std::uint64_t now = clock_.nowMs();
+        if (!inner_.openProblem().busy || now >= busyUntilMs_ || !sleepUntil_) return false;
+        if (!told && onBusy_) onBusy_(inner_.openProblem());
+        told = true;
+        sleepUntil_(std::min(now + kBusyRetryMs, busyUntilMs_));
+    }
 }
 
 bool MonitoredTransport::writePacket(std::span<const std::uint8_t> packet) {
     if (!inner_.writePacket(packet)) {
-        if (onEvent) onEvent(LinkEvent::WriteFailed);
+        lastWriteFailed_ = true;
         return false;
     }
+    lastWriteFailed_ = false;
     lastTrafficMs_ = clock_.nowMs();
-    lastRead_ = link::ReadStatus::Ok;
     lastRequest_ = packet.size() > 4 ? packet[4] : 0;
-    if (lastRequest_ == link::code::FirmwareData && packet.size() > 5) lastFirmwareSub_ = packet[5];
-    if (lastRequest_ == link::code::GetTestImage) testImageRequested_ = true;
     return true;
 }
 
 link::ReadResult MonitoredTransport::readPacket(link::PacketBuffer& buffer, int maxWaitMs) {
     const link::ReadResult r = inner_.readPacket(buffer, maxWaitMs);
-    lastRead_ = r.status;
     if (r.status == link::ReadStatus::Ok) lastTrafficMs_ = clock_.nowMs();
     return r;
-}
-
-bool MonitoredTransport::stillThere() {
-    if (inner_.stillThere()) return true;
-    lastRead_ = link::ReadStatus::Failed;  // the close that follows is for a lost board
-    return false;
-}
-
-void MonitoredTransport::close() {
-    // The link closes the device only when it gives up on a read: after a failed read
-    // (the board is gone) or after waiting past its answer timeout (the last read found
-    // nothing). Closing before a reopen follows an open or a write, never such a read.
-    if (lastRead_ != link::ReadStatus::Ok && onEvent) {
-        onEvent(lastRead_ == link::ReadStatus::Pending ? LinkEvent::Timeout : LinkEvent::Lost);
-    }
-    lastRead_ = link::ReadStatus::Ok;
-    inner_.close();
 }
 
 }  // namespace q70::cli

@@ -1,7 +1,7 @@
 #pragma once
-// Passes every call to the real transport and notes what the window would never tell a
-// user: that a read timed out rather than failed, that a write failed (the link retries
-// those silently), and which firmware packet went out last.
+// Passes every call to the real transport and notes what q70ctl tells its user beyond the
+// window's messages: which request went out last and when traffic last crossed, and that
+// a write failed. It also waits, when asked, for a board that another program holds.
 
 #include <cstdint>
 #include <functional>
@@ -10,12 +10,6 @@
 #include "link/transport.hpp"
 
 namespace q70::cli {
-
-enum class LinkEvent {
-    Lost,         // a read failed: the board is gone
-    Timeout,      // the link gave up waiting for an answer
-    WriteFailed,  // a request could not be written
-};
 
 class MonitoredTransport : public link::DeviceTransport {
   public:
@@ -26,30 +20,34 @@ class MonitoredTransport : public link::DeviceTransport {
     bool isOpen() const override { return inner_.isOpen(); }
     bool writePacket(std::span<const std::uint8_t> packet) override;
     link::ReadResult readPacket(link::PacketBuffer& buffer, int maxWaitMs) override;
-    void close() override;
-    bool stillThere() override;
+    void close() override { inner_.close(); }
+    bool stillThere() override { return inner_.stillThere(); }
     const char* lastError() const override { return inner_.lastError(); }
+    link::OpenProblem openProblem() const override { return inner_.openProblem(); }
+    link::DeviceLocation location() const override { return inner_.location(); }
 
-    // Called when one of the events happens, before the link reacts to it.
-    std::function<void(LinkEvent)> onEvent;
+    // Until `untilMs` on the clock, an open that finds the board busy waits with `sleepUntil`
+    // and tries again; `onBusy` is told once, with the problem, before the first wait.
+    // 0: fail at once.
+    void waitWhileBusy(std::uint64_t untilMs, std::function<void(std::uint64_t)> sleepUntil,
+                       std::function<void(const link::OpenProblem&)> onBusy);
 
     // Code of the last request written (0 before the first).
     std::uint8_t lastRequest() const { return lastRequest_; }
-    // Sub-code of the last FirmwareData request written, -1 before the first.
-    int lastFirmwareSubCode() const { return lastFirmwareSub_; }
-    // A GetTestImage request has been written.
-    bool testImageRequested() const { return testImageRequested_; }
+    // The last write failed (the request was not sent).
+    bool lastWriteFailed() const { return lastWriteFailed_; }
     // When a packet last crossed the link either way.
     std::uint64_t lastTrafficMs() const { return lastTrafficMs_; }
 
   private:
     link::DeviceTransport& inner_;
     const link::Clock& clock_;
-    link::ReadStatus lastRead_ = link::ReadStatus::Ok;
     std::uint8_t lastRequest_ = 0;
-    int lastFirmwareSub_ = -1;
-    bool testImageRequested_ = false;
+    bool lastWriteFailed_ = false;
     std::uint64_t lastTrafficMs_ = 0;
+    std::uint64_t busyUntilMs_ = 0;
+    std::function<void(std::uint64_t)> sleepUntil_;
+    std::function<void(const link::OpenProblem&)> onBusy_;
 };
 
 }  // namespace q70::cli

@@ -63,49 +63,110 @@ std::string jsonQuoted(std::string_view bytes) {
 }
 
 void Record::text(std::string name, std::string value) {
-    fields_.push_back({std::move(name), Kind::Text, std::move(value), 0});
+    fields_.push_back({std::move(name), Kind::Text, std::move(value), 0, {}, {}});
 }
 
 void Record::number(std::string name, std::int64_t value) {
-    fields_.push_back({std::move(name), Kind::Number, {}, value});
+    fields_.push_back({std::move(name), Kind::Number, {}, value, {}, {}});
 }
 
 void Record::flag(std::string name, bool value) {
-    fields_.push_back({std::move(name), Kind::Flag, {}, value ? 1 : 0});
+    fields_.push_back({std::move(name), Kind::Flag, {}, value ? 1 : 0, {}, {}});
 }
 
-void Record::printLines(std::ostream& out) const {
-    for (const Field& f : fields_) {
-        out << f.name << '=';
-        if (f.kind == Kind::Text) {
-            out << f.text;
-        } else {
-            out << f.number;
+void Record::null(std::string name) {
+    fields_.push_back({std::move(name), Kind::Null, {}, 0, {}, {}});
+}
+
+void Record::numbers(std::string name, const std::vector<std::int64_t>& values) {
+    fields_.push_back({std::move(name), Kind::Numbers, {}, 0, values, {}});
+}
+
+void Record::object(std::string name, const Record& inner) {
+    fields_.push_back({std::move(name), Kind::Object, {}, 0, {}, inner.fields_});
+}
+
+void Record::append(const Record& other) {
+    fields_.insert(fields_.end(), other.fields_.begin(), other.fields_.end());
+}
+
+void Record::printLines(std::ostream& out, const std::vector<Field>& fields,
+                        const std::string& prefix) {
+    for (const Field& f : fields) {
+        if (f.kind == Kind::Object) {
+            printLines(out, f.inner, prefix + f.name + ".");
+            continue;
+        }
+        out << prefix << f.name << '=';
+        switch (f.kind) {
+            case Kind::Text:
+                out << f.text;
+                break;
+            case Kind::Number:
+            case Kind::Flag:
+                out << f.number;
+                break;
+            case Kind::Numbers:
+                for (std::size_t i = 0; i < f.numbers.size(); ++i) {
+                    out << (i == 0 ? "" : " ") << f.numbers[i];
+                }
+                break;
+            case Kind::Null:
+            case Kind::Object:
+                break;
         }
         out << '\n';
     }
+}
+
+void Record::printLines(std::ostream& out) const {
+    printLines(out, fields_, "");
     out << std::flush;
 }
 
-void Record::printJson(std::ostream& out) const {
-    out << '{';
+void Record::appendJson(std::string& out, const std::vector<Field>& fields) {
+    out += '{';
     bool first = true;
-    for (const Field& f : fields_) {
-        out << (first ? "" : ", ") << jsonQuoted(f.name) << ": ";
+    for (const Field& f : fields) {
+        out += first ? "" : ", ";
+        out += jsonQuoted(f.name) + ": ";
         switch (f.kind) {
             case Kind::Text:
-                out << jsonQuoted(f.text);
+                out += jsonQuoted(f.text);
                 break;
             case Kind::Number:
-                out << f.number;
+                out += std::to_string(f.number);
                 break;
             case Kind::Flag:
-                out << (f.number != 0 ? "true" : "false");
+                out += f.number != 0 ? "true" : "false";
+                break;
+            case Kind::Null:
+                out += "null";
+                break;
+            case Kind::Numbers:
+                out += '[';
+                for (std::size_t i = 0; i < f.numbers.size(); ++i) {
+                    out += (i == 0 ? "" : ", ") + std::to_string(f.numbers[i]);
+                }
+                out += ']';
+                break;
+            case Kind::Object:
+                appendJson(out, f.inner);
                 break;
         }
         first = false;
     }
-    out << "}\n" << std::flush;
+    out += '}';
+}
+
+std::string Record::json() const {
+    std::string out;
+    appendJson(out, fields_);
+    return out;
+}
+
+void Record::printJson(std::ostream& out) const {
+    out << json() << '\n' << std::flush;
 }
 
 }  // namespace q70::cli

@@ -9,6 +9,7 @@
 
 #include "cli/record.hpp"
 #include "config/paths.hpp"
+#include "link/date_time_text.hpp"
 #include "link/protocol.hpp"
 #include "settings/settings_model.hpp"
 #include "system/process_environment.hpp"
@@ -56,18 +57,23 @@ std::string writeName(std::uint8_t c) {
 
 }  // namespace
 
-Session::Session(Environment& env, std::unique_ptr<link::DeviceTransport> transport, int timeoutMs)
+Session::Session(Environment& env, std::unique_ptr<link::DeviceTransport> transport,
+                 SessionOptions options)
     : env_(env),
       device_(std::move(transport)),
       transport_(*device_, env.scheduler),
       view_(env.err, env.errIsTerminal),
-      controller_(view_, transport_, env.scheduler, env.scheduler, texts_, image_,
-                  app::ControllerOptions{env.programFolder, link::LinkOptions{timeoutMs, 50}}),
-      timeoutMs_(timeoutMs) {
+      controller_(
+          view_, transport_, env.scheduler, env.scheduler, texts_, image_,
+          app::ControllerOptions{env.programFolder, link::LinkOptions{options.timeoutMs, 50}}),
+      options_(std::move(options)) {
+    if (!options_.rawDataFolder.empty()) image_.setProgramFolder(options_.rawDataFolder);
     // The pickers show the time the window was created, as in the window.
     view_.setPickedDateTime(env_.localNow());
-    view_.onMessage = [this](const std::string& message) { onMessage(message); };
-    transport_.onEvent = [this](LinkEvent e) { onLinkEvent(e); };
+    view_.onMessage = [this](const std::string& message) {
+        lastWindowMessage_ = message;
+        if (failure_ && failure_->message.empty()) failure_->message = message;
+    };
     controller_.setExchangeObserver(this);
 }
 
@@ -79,54 +85,54 @@ Session::~Session() {
 
 // ---- Failures ---------------------------------------------------------------------------
 
-void Session::fail(int exitCode, const std::string& context) {
+int Session::fail(ErrorClass cls, const std::string& context) {
     if (!context.empty()) env_.err << "q70ctl: " << context << '\n' << std::flush;
-    if (!failure_) failure_ = exitCode;
+    if (!failure_) failure_ = Failure{cls, context.empty() ? lastWindowMessage_ : context};
+    return exitCodeOf(failure_->cls);
 }
 
-void Session::onMessage(const std::string& message) {
-    // Before the window starts the only message is the log file that cannot be opened,
-    // which costs q70ctl nothing; from then on every message but a success is a failure.
-    if (phase_ == Phase::Before) return;
-    if (message == text(TextKey::MsgSetWOK) || message == text(TextKey::MsgFirmUpOK)) return;
-    fail(phase_ == Phase::Opening ? kExitNoDevice : kExitFailed, "");
-}
-
-void Session::onFirmwareUpdateEnded(bool succeeded) {
-    updateToldByWindow_ = true;
+void Session::onFirmwareUpdateEnded(link::Outcome outcome) {
     updateDone_ = true;
-    if (!succeeded) fail(kExitFailed, "");
+    updateOutcome_ = outcome;
 }
 
-void Session::onSettingsWriteEnded(bool succeeded) {
-    writesToldByWindow_ = true;
+void Session::onSettingsWriteEnded(link::Outcome outcome) {
     writesDone_ = true;
-    if (!succeeded) fail(kExitFailed, "");
+    writeOutcome_ = outcome;
 }
 
-void Session::onLinkEvent(LinkEvent event) {
-    const std::string request = requestName(transport_.lastRequest());
-    switch (event) {
-        case LinkEvent::Timeout:
-            fail(kExitTimeout,
-                 "no answer to " + request + " within " + std::to_string(timeoutMs_) + " ms");
+void Session::onLinkFailed(link::Outcome why, std::uint8_t request) {
+    const std::string name = requestName(request);
+    switch (why) {
+        case link::Outcome::TimedOut:
+            fail(ErrorClass::Timeout,
+                 "no answer to " + name + " within " + std::to_string(options_.timeoutMs) + " ms");
             break;
-        case LinkEvent::Lost:
-            fail(kExitFailed, "the board was lost while answering " + request);
+        case link::Outcome::Lost:
+            if (transport_.lastWriteFailed()) {
+                // The window retries such a write silently once the device is back; q70ctl
+                // reports it instead of waiting for a board that may not return.
+                env_.err << text(TextKey::MsgSendPktError) << '\n';
+                fail(ErrorClass::Lost, "the board was lost: " + name + " could not be sent");
+            } else {
+                fail(ErrorClass::Lost, "the board was lost while answering " + name);
+            }
             break;
-        case LinkEvent::WriteFailed:
-            // The window retries such a write silently once the device is back; q70ctl
-            // reports it instead of waiting for a board that may not return.
-            env_.err << text(TextKey::MsgSendPktError) << '\n';
-            fail(kExitFailed, "");
+        case link::Outcome::BadAnswer:
+            // A mismatch is said in q70ctl's words; a malformed packet by the window's.
+            fail(ErrorClass::BadAnswer, mismatch_);
+            break;
+        default:
+            fail(classOf(why), "");
             break;
     }
 }
 
 void Session::onAnswer(std::uint8_t lastCommand, std::uint8_t answerCode, bool matched) {
     if (!matched) {
-        fail(kExitFailed, "the board answered " + requestName(lastCommand) + " with code " +
-                              hexByte(answerCode) + ", which does not belong to it");
+        // The link fails the exchange right after this; its outcome says the rest.
+        mismatch_ = "the board answered " + requestName(lastCommand) + " with code " +
+                    hexByte(answerCode) + ", which does not belong to it";
         return;
     }
     switch (phase_) {
@@ -139,20 +145,22 @@ void Session::onAnswer(std::uint8_t lastCommand, std::uint8_t answerCode, bool m
             break;
         }
         case Phase::Writing:
-            if (isWriteRequest(lastCommand)) {
-                writeAnswers_.emplace_back(lastCommand, answerCode);
-                if (lastCommand == code::SetDateTime) writesDone_ = true;
-            }
+            if (isWriteRequest(lastCommand)) writeAnswers_.emplace_back(lastCommand, answerCode);
             break;
         case Phase::Updating:
             if (lastCommand != code::FirmwareData) break;
             // The window tells the outcome; this only says what the board answered.
             if (answerCode != code::Acknowledge && answerCode != code::FirmwareData &&
                 answerCode != code::Continue) {
-                // The controller sends nothing more after such an answer.
-                fail(kExitFailed, "the board answered FirmwareData (22) with " +
-                                      hexByte(answerCode) + "; the update stopped there");
+                updateDetail_ = "the board answered FirmwareData (22) with " + hexByte(answerCode) +
+                                "; the update stopped there";
             }
+            break;
+        case Phase::ReadingBack:
+            if (lastCommand == code::GetFirmwareVersion && answerCode == lastCommand) {
+                readBackVersion_ = view_.text(id::FirmwareVersion);
+            }
+            if (lastCommand == code::GetStatus) readBackDone_ = true;
             break;
         default:
             break;
@@ -166,15 +174,16 @@ void Session::onTestImageData(std::span<const std::uint8_t> data) {
 int Session::runUntil(const std::function<bool()>& done, std::uint64_t deadlineMs) {
     Scheduler& s = env_.scheduler;
     for (;;) {
-        if (failure_) return *failure_;
+        if (failure_) return exitCodeOf(failure_->cls);
         if (done()) return kExitOk;
         const std::uint64_t now = s.nowMs();
         if (now >= deadlineMs) return kDeadlineReached;
-        const std::uint64_t stallAt =
-            transport_.lastTrafficMs() + static_cast<std::uint64_t>(timeoutMs_) + kStallSlackMs;
+        const std::uint64_t stallAt = transport_.lastTrafficMs() +
+                                      static_cast<std::uint64_t>(options_.timeoutMs) +
+                                      kStallSlackMs;
         if (now >= stallAt) {
-            fail(kExitTimeout, "no traffic with the board for " +
-                                   std::to_string(now - transport_.lastTrafficMs()) + " ms");
+            fail(ErrorClass::Timeout, "no traffic with the board for " +
+                                          std::to_string(now - transport_.lastTrafficMs()) + " ms");
             continue;
         }
         s.runNext(std::min(deadlineMs, stallAt),
@@ -187,11 +196,34 @@ int Session::runUntil(const std::function<bool()>& done, std::uint64_t deadlineM
 int Session::start(bool needData) {
     controller_.startupReads();
     phase_ = Phase::Opening;
+    view_.holdMessages();
+    if (options_.waitBusySeconds > 0) {
+        const std::uint64_t until =
+            env_.scheduler.nowMs() + static_cast<std::uint64_t>(options_.waitBusySeconds) * 1000u;
+        transport_.waitWhileBusy(
+            until, [this](std::uint64_t ms) { env_.scheduler.sleepUntil(ms); },
+            [this](const link::OpenProblem&) {
+                env_.err << "q70ctl: " << transport_.lastError() << " Waiting up to "
+                         << options_.waitBusySeconds << " s for it.\n"
+                         << std::flush;
+            });
+    }
     controller_.onInitDialog();
-    if (!controller_.connection().deviceOpen()) {
-        const std::string why = transport_.lastError();
-        fail(kExitNoDevice, why.empty() ? "the device could not be opened" : why);
-        return *failure_;
+    transport_.waitWhileBusy(0, {}, {});
+    const bool open = controller_.connection().deviceOpen();
+    const link::OpenProblem problem = transport_.openProblem();
+    // For a busy board q70ctl's own line says it all, with who holds it; the window's
+    // text promises a wait that q70ctl does not make.
+    view_.releaseMessages(open || !problem.busy);
+    if (!open) {
+        std::string why = transport_.lastError();
+        if (why.empty())
+            why = problem.busy ? "the board is in use by another program."
+                               : "the device could not be opened";
+        if (problem.busy && options_.waitBusySeconds == 0) {
+            why += " --wait-busy SECONDS waits for it.";
+        }
+        return fail(problem.busy ? ErrorClass::Busy : ErrorClass::NoDevice, why);
     }
     phase_ = Phase::Starting;
     const int rc = runUntil([this] { return startDone_; }, kNoDeadline);
@@ -202,19 +234,44 @@ int Session::start(bool needData) {
         const auto it = startAnswers_.find(c);
         if (it == startAnswers_.end() || it->second != c) {
             const std::string answer = it == startAnswers_.end() ? "nothing" : hexByte(it->second);
-            fail(kExitFailed, "the board answered " + requestName(c) + " with " + answer +
-                                  " instead of its value");
+            fail(ErrorClass::BadAnswer, "the board answered " + requestName(c) + " with " + answer +
+                                            " instead of its value");
         }
     }
-    return failure_.value_or(kExitOk);
+    return failure_ ? exitCodeOf(failure_->cls) : kExitOk;
 }
 
 // ---- info and get -----------------------------------------------------------------------
 
-int Session::info(bool json) {
+Record Session::settingsRecord() const {
+    const settings::SettingsModel& m = controller_.settings();
+    Record r;
+    for (const settings::SettingInfo& i : settings::settingTable()) {
+        const std::int32_t v = m.device(i.setting);
+        // A value the radios cannot show stays a number, in both forms.
+        if (v == 0 || v == 1) {
+            r.text(i.name, i.valueWords[v]);
+        } else {
+            r.number(i.name, v);
+        }
+    }
+    return r;
+}
+
+Record Session::document() const {
+    Record r;
+    if (options_.json) {
+        r.number("schema", kJsonSchema);
+        r.text("device", options_.address);
+    }
+    return r;
+}
+
+int Session::info() {
     const link::DeviceInfo& d = controller_.settings().deviceInfo;
     const link::StatusRecord& s = controller_.connection().lastStatus();
     Record r;
+    if (options_.json) r.number("schema", kJsonSchema);
     r.text("device-type", printable(d.deviceType));
     r.number("info-word-1", d.infoWord1);
     r.number("info-word-2", d.infoWord2);
@@ -227,28 +284,30 @@ int Session::info(bool json) {
     r.number("device-state", s.deviceState);
     r.flag("status-flag-a", s.statusFlagA);
     r.flag("status-flag-b", s.statusFlagB);
-    print(r, json);
-    return kExitOk;
-}
-
-int Session::get(bool json) {
-    const settings::SettingsModel& m = controller_.settings();
-    Record r;
-    for (const settings::SettingInfo& i : settings::settingTable()) {
-        const std::int32_t v = m.device(i.setting);
-        // A value the radios cannot show stays a number, in both forms.
-        if (v == 0 || v == 1) {
-            r.text(i.name, i.valueWords[v]);
-        } else {
-            r.number(i.name, v);
-        }
+    r.object("settings", settingsRecord());
+    // Where the board was reached: on USB the port path it sits on and its serial number,
+    // which stay when plain `usb` found it.
+    const link::DeviceLocation where = transport_.location();
+    Record device;
+    device.text("address", where.address.empty() ? options_.address : where.address);
+    if (where.usb) {
+        device.text("port", where.usbPort);
+        device.text("serial", where.serial);
     }
-    print(r, json);
+    r.object("device", device);
+    print(r);
     return kExitOk;
 }
 
-void Session::print(const Record& record, bool json) const {
-    if (json) {
+int Session::get() {
+    Record r = document();
+    r.append(settingsRecord());
+    print(r);
+    return kExitOk;
+}
+
+void Session::print(const Record& record) const {
+    if (options_.json) {
         record.printJson(env_.out);
     } else {
         record.printLines(env_.out);
@@ -263,28 +322,32 @@ int Session::set(const std::vector<SettingAssignment>& assignments,
 
     // A setting not named keeps the board's value; one the radios cannot show would go
     // out as 255, so it has to be named.
+    Record written = document();
     for (const settings::SettingInfo& i : settings::settingTable()) {
         const std::int32_t v = m.device(i.setting);
-        const bool named =
-            std::any_of(assignments.begin(), assignments.end(),
-                        [&](const SettingAssignment& a) { return a.setting == i.setting; });
-        if (!named && v != 0 && v != 1) {
-            fail(kExitFailed, std::string(i.name) + ": the board reports " + std::to_string(v) +
-                                  ", which is neither " + i.valueWords[0] + " nor " +
-                                  i.valueWords[1] + "; name a value for it");
+        const auto named =
+            std::find_if(assignments.begin(), assignments.end(),
+                         [&](const SettingAssignment& a) { return a.setting == i.setting; });
+        if (named == assignments.end() && v != 0 && v != 1) {
+            fail(ErrorClass::BadAnswer, std::string(i.name) + ": the board reports " +
+                                            std::to_string(v) + ", which is neither " +
+                                            i.valueWords[0] + " nor " + i.valueWords[1] +
+                                            "; name a value for it");
+            continue;
         }
+        written.text(i.name, i.valueWords[named != assignments.end() ? named->value : v]);
     }
-    if (failure_) return *failure_;
+    if (failure_) return exitCodeOf(failure_->cls);
 
     // The window takes Apply only while the board is idle (the panel open).
     const std::uint64_t busyDeadline =
-        env_.scheduler.nowMs() + static_cast<std::uint64_t>(timeoutMs_);
+        env_.scheduler.nowMs() + static_cast<std::uint64_t>(options_.timeoutMs);
     int rc = runUntil([this] { return view_.enabled(id::OK); }, busyDeadline);
     if (rc == kDeadlineReached) {
-        fail(kExitTimeout, "the board stayed busy (state " +
-                               std::to_string(controller_.connection().lastStatus().deviceState) +
-                               ") for " + std::to_string(timeoutMs_) + " ms");
-        return *failure_;
+        return fail(ErrorClass::Timeout,
+                    "the board stayed busy (state " +
+                        std::to_string(controller_.connection().lastStatus().deviceState) +
+                        ") for " + std::to_string(options_.timeoutMs) + " ms");
     }
     if (rc != kExitOk) return rc;
 
@@ -292,35 +355,43 @@ int Session::set(const std::vector<SettingAssignment>& assignments,
         const settings::SettingInfo& i = settings::info(a.setting);
         const int radio = i.radioIds[a.value];
         // A radio the window keeps disabled cannot be clicked (the image sizes on a board
-        // that is not of type W); writing back what the board holds is still fine.
+        // that is not of type W); writing back what the board holds is still fine. The
+        // board does not take such a write, so it counts as refused.
         if (!view_.enabled(radio) && m.device(a.setting) != a.value) {
-            fail(kExitFailed, std::string(i.name) +
-                                  " cannot be changed on this board (device type " +
-                                  printable(m.deviceType) + ")");
-            return *failure_;
+            return fail(ErrorClass::Refused, std::string(i.name) +
+                                                 " cannot be changed on this board (device type " +
+                                                 printable(m.deviceType) + ")");
         }
         view_.setChecked(radio, true);
         view_.setChecked(i.radioIds[1 - a.value], false);
         controller_.onCommand(radio);
     }
-    view_.setPickedDateTime(time ? *time : env_.localNow());
+    const link::DateTime when = time ? *time : env_.localNow();
+    view_.setPickedDateTime(when);
     controller_.onDateTimeChanged(id::DatePicker);
 
     phase_ = Phase::Writing;
     controller_.onCommand(id::Apply);
     rc = runUntil([this] { return writesDone_; }, kNoDeadline);
     phase_ = Phase::Started;
+    // The outcome is the window's; the lines say which write the board did not take.
+    const link::Outcome outcome = writeOutcome_.value_or(link::Outcome::Done);
     for (const auto& [request, answer] : writeAnswers_) {
         if (answer != code::Acknowledge) {
-            fail(kExitFailed, writeName(request) + ": the board answered " + hexByte(answer) +
-                                  " instead of acknowledging the write");
+            fail(classOf(outcome), writeName(request) + ": the board answered " + hexByte(answer) +
+                                       " instead of acknowledging the write");
         }
     }
-    if (rc == kExitOk && failure_) rc = *failure_;
+    if (rc == kExitOk && outcome != link::Outcome::Done) rc = fail(classOf(outcome), "");
+    if (rc == kExitOk && failure_) rc = exitCodeOf(failure_->cls);
     // The window has told the outcome of a write it saw to the end; otherwise q70ctl does.
-    if (!writesToldByWindow_) {
+    if (!writeOutcome_) {
         env_.err << text(rc == kExitOk ? TextKey::MsgSetWOK : TextKey::MsgSetWNG) << '\n'
                  << std::flush;
+    }
+    if (rc == kExitOk && options_.json) {
+        written.text("time", link::formatDateTime(when));
+        print(written);
     }
     return rc;
 }
@@ -334,14 +405,39 @@ int Session::update(const std::string& file) {
     controller_.onFirmwarePathEdited();
     phase_ = Phase::Updating;
     controller_.onCommand(id::Update);
-    int rc = failure_.value_or(kExitOk);
-    if (rc == kExitOk) rc = runUntil([this] { return updateDone_; }, kNoDeadline);
+    // A file the window could not open never starts an update, and no outcome of one is
+    // shown: q70ctl says it.
+    const bool started = controller_.firmwareUpdating();
+    int rc = runUntil([this] { return updateDone_; }, kNoDeadline);
     view_.finishProgress();
-    if (!updateToldByWindow_) {
+    const link::Outcome outcome = updateOutcome_.value_or(link::Outcome::Done);
+    if (rc == kExitOk && outcome != link::Outcome::Done) {
+        std::string detail = updateDetail_;
+        if (detail.empty() && outcome == link::Outcome::Refused) {
+            detail = "the board did not take the file: it asked for more after its end";
+        }
+        rc = fail(classOf(outcome), detail);
+    }
+    if (!started || !updateDone_) {
         env_.err << text(rc == kExitOk ? TextKey::MsgFirmUpOK : TextKey::MsgFirmUpNG) << '\n'
                  << std::flush;
     }
-    return rc;
+    if (rc != kExitOk) return rc;
+
+    // The board may run new firmware now: the window reads it all again, and q70ctl
+    // reports the version it gives.
+    phase_ = Phase::ReadingBack;
+    rc = runUntil([this] { return readBackDone_; }, kNoDeadline);
+    phase_ = Phase::Started;
+    if (rc != kExitOk) return rc;
+    env_.err << "q70ctl: the board reports firmware " << readBackVersion_ << " now\n" << std::flush;
+    if (options_.json) {
+        Record r = document();
+        r.text("file", file);
+        r.text("firmware-version", readBackVersion_);
+        print(r);
+    }
+    return kExitOk;
 }
 
 // ---- test-image -------------------------------------------------------------------------
@@ -363,63 +459,65 @@ int Session::testImage(const std::string& bmpPath, const std::string& rawPath, i
         if (rc == kExitOk && !shown()) rc = kDeadlineReached;
     }
     if (rc == kDeadlineReached) {
-        fail(kExitTimeout,
-             "the board offered no test image within " + std::to_string(waitSeconds) + " s");
-        return *failure_;
+        return fail(ErrorClass::Timeout,
+                    "the board offered no test image within " + std::to_string(waitSeconds) + " s");
     }
     if (rc != kExitOk) return rc;
 
     if (!rawPath.empty() && !writeWholeFile(rawPath, imageData_)) {
-        fail(kExitFailed, "cannot write " + rawPath);
+        fail(ErrorClass::Io, "cannot write " + rawPath);
     }
-    if (!image_.hasBitmap()) {
-        fail(kExitFailed, "the test image could not be decoded");
-        return *failure_;
-    }
+    if (!image_.hasBitmap())
+        return fail(ErrorClass::BadAnswer, "the test image could not be decoded");
     if (!image_.saveBitmapFile(bmpPath)) {
         std::error_code ec;
         std::filesystem::remove(config::pathFromUtf8(bmpPath), ec);
-        fail(kExitFailed, "cannot write " + bmpPath);
-        return *failure_;
+        return fail(ErrorClass::Io, "cannot write " + bmpPath);
     }
     env_.err << "q70ctl: test image of " << image_.width() << " x " << image_.height()
              << " saved to " << bmpPath << '\n'
              << std::flush;
-    return failure_.value_or(kExitOk);
+    if (failure_) return exitCodeOf(failure_->cls);
+    if (options_.json) {
+        Record r = document();
+        r.text("bmp", bmpPath);
+        if (!rawPath.empty()) r.text("raw", rawPath);
+        r.number("width", image_.width());
+        r.number("height", image_.height());
+        print(r);
+    }
+    return kExitOk;
 }
 
 // ---- decode -----------------------------------------------------------------------------
 
 int decodeRawFile(std::ostream& err, const std::string& rawPath, std::uint32_t width,
-                  std::uint32_t height, const std::string& bmpPath) {
+                  std::uint32_t height, const std::string& bmpPath, Failure& failure) {
+    const auto fail = [&](ErrorClass cls, const std::string& message) {
+        err << "q70ctl: " << message << '\n';
+        failure = {cls, message};
+        return exitCodeOf(cls);
+    };
     std::error_code ec;
     const std::uintmax_t size = std::filesystem::file_size(config::pathFromUtf8(rawPath), ec);
-    if (ec) {
-        err << "q70ctl: cannot read " << rawPath << ": " << ec.message() << '\n';
-        return kExitFailed;
-    }
+    if (ec) return fail(ErrorClass::BadFile, "cannot read " + rawPath + ": " + ec.message());
     if (size == 0 || size > link::kMaxImageBytes) {
-        err << "q70ctl: " << rawPath << " holds " << size
-            << " bytes, which is no test image's data\n";
-        return kExitFailed;
+        return fail(ErrorClass::BadFile, rawPath + " holds " + std::to_string(size) +
+                                             " bytes, which is no test image's data");
     }
     std::vector<std::uint8_t> data(static_cast<std::size_t>(size));
     {
         std::ifstream f(config::pathFromUtf8(rawPath), std::ios::binary);
         f.read(reinterpret_cast<char*>(data.data()), static_cast<std::streamsize>(data.size()));
         if (!f || static_cast<std::uintmax_t>(f.gcount()) != size) {
-            err << "q70ctl: cannot read " << rawPath << '\n';
-            return kExitFailed;
+            return fail(ErrorClass::BadFile, "cannot read " + rawPath);
         }
     }
 
     // TestImage takes its data the way the link hands it over, which also writes its copy
     // of rawdata.bin: that copy goes to a folder of its own, removed afterwards.
     const std::string scratch = system::makeTempFolder("q70ctl-decode-");
-    if (scratch.empty()) {
-        err << "q70ctl: cannot make a scratch folder for decoding\n";
-        return kExitFailed;
-    }
+    if (scratch.empty()) return fail(ErrorClass::Io, "cannot make a scratch folder for decoding");
     testimage::TestImage image;
     image.setProgramFolder(scratch);
     image.setHeader(width, height, static_cast<std::uint32_t>(size), 'W');
@@ -428,14 +526,13 @@ int decodeRawFile(std::ostream& err, const std::string& rawPath, std::uint32_t w
     image.releaseData();
     std::filesystem::remove_all(config::pathFromUtf8(scratch), ec);
     if (!built || !image.hasBitmap()) {
-        err << "q70ctl: " << rawPath << " does not decode as a " << width << " x " << height
-            << " test image\n";
-        return kExitFailed;
+        return fail(ErrorClass::BadFile, rawPath + " does not decode as a " +
+                                             std::to_string(width) + " x " +
+                                             std::to_string(height) + " test image");
     }
     if (!image.saveBitmapFile(bmpPath)) {
         std::filesystem::remove(config::pathFromUtf8(bmpPath), ec);
-        err << "q70ctl: cannot write " << bmpPath << '\n';
-        return kExitFailed;
+        return fail(ErrorClass::Io, "cannot write " + bmpPath);
     }
     return kExitOk;
 }

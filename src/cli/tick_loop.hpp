@@ -22,6 +22,8 @@ class Scheduler : public link::TimerService, public link::Clock {
     // Waits for the next due tick and delivers it to `onTick`; when no tick falls due by
     // `limitMs`, waits until then instead. Returns whether a tick was delivered.
     bool runNext(std::uint64_t limitMs, const std::function<void(int)>& onTick);
+    // Waits until `ms` without delivering any tick.
+    void sleepUntil(std::uint64_t ms) { waitUntil(ms); }
 
   protected:
     // Returns at `ms` on this scheduler's clock (or at once when that has passed).

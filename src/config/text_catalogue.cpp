@@ -80,6 +80,10 @@ constexpr std::array<TextEntry, kTextCount> kTable = {{
     {K::MsgFirmUpOK, kMessage, "MsgFirmUpOK", "Q-70 firmware update succeeded !", false},
     {K::MsgFirmUpNG, kMessage, "MsgFirmUpNG", "Q-70 firmware update failed !", false},
     {K::MsgBadSTypeFile, kMessage, "MsgBadSTypeFile", "Bad S format file !", false},
+    {K::MsgDeviceBusy, kMessage, "MsgDeviceBusy",
+     "Q-70 is in use by another program. The utility will connect to it as soon as it is "
+     "free.",
+     false},
 }};
 
 }  // namespace
@@ -107,11 +111,13 @@ void TextCatalogue::loadDefaults() {
     for (const TextEntry& e : kTable) set(e.key, std::string(e.defaultText));
 }
 
-void TextCatalogue::loadUsbOpenError(const std::string& iniPath) {
+void TextCatalogue::loadOpenErrorTexts(const std::string& iniPath) {
     const IniFile ini = IniFile::load(pathFromUtf8(iniPath));
     fileLanguage_ = ini.getString("General", "Language", kDefaultLanguage, kStartupBufferSize);
-    const TextEntry& e = entry(TextKey::MsgUSBOpenError);
-    set(e.key, ini.getString(e.section, e.name, e.defaultText, kTextBufferSize));
+    for (const TextKey key : {TextKey::MsgUSBOpenError, TextKey::MsgDeviceBusy}) {
+        const TextEntry& e = entry(key);
+        set(e.key, ini.getString(e.section, e.name, e.defaultText, kTextBufferSize));
+    }
 }
 
 std::string TextCatalogue::utf8(TextKey key) const {

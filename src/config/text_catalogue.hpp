@@ -61,10 +61,11 @@ enum class TextKey : std::size_t {
     MsgFirmUpOK,
     MsgFirmUpNG,
     MsgBadSTypeFile,
+    MsgDeviceBusy,
     Count
 };
 
-inline constexpr std::size_t kTextCount = static_cast<std::size_t>(TextKey::Count);  // 51
+inline constexpr std::size_t kTextCount = static_cast<std::size_t>(TextKey::Count);  // 52
 
 struct TextEntry {
     TextKey key;
@@ -74,7 +75,7 @@ struct TextEntry {
     bool startOnly;  // read only by the LoadTexts of the window's initialisation
 };
 
-// The 51 rows, in reading order.
+// The 52 rows, in reading order.
 const std::array<TextEntry, kTextCount>& textTable();
 const TextEntry& entry(TextKey key);
 
@@ -93,9 +94,10 @@ class TextCatalogue {
     void loadTexts(const std::string& iniPath, bool full);
     // Every field to its built-in default (what a missing INI file gives).
     void loadDefaults();
-    // The early read of the window's initialisation: only "MsgUSBOpenError" (200-byte
-    // buffer), so the device-open message has its text before the catalogue loads.
-    void loadUsbOpenError(const std::string& iniPath);
+    // The early read of the window's initialisation: only the two texts of a failed open,
+    // "MsgUSBOpenError" and "MsgDeviceBusy" (200-byte buffers), so that the device-open
+    // message has its text before the catalogue loads.
+    void loadOpenErrorTexts(const std::string& iniPath);
 
     // The [General] Language value of the file last read: the legacy code page of texts
     // that are not UTF-8 follows it.

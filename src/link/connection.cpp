@@ -19,7 +19,8 @@ bool Connection::openAtStart() {
         return true;
     }
     device_.deviceOpen = false;
-    listener_.showMessage(LinkMessage::USBOpenError);
+    listener_.showMessage(device_.transport->openProblem().busy ? LinkMessage::DeviceBusy
+                                                                : LinkMessage::USBOpenError);
     return false;
 }
 
@@ -64,16 +65,22 @@ void Connection::pump() {
     const std::uint64_t start = clock_.nowMs();
     if (statusOwed_ && !listener_.isFirmwareUpdating()) queueNextStatus();
     if (engine_.hasRequestToSend() && device_.deviceOpen && device_.transport->isOpen()) {
+        // Both timers may fall due in one turn, the pump's first: a removal already told
+        // must not wait for timer 2 while a request goes out into the void.
+        if (!device_.transport->stillThere()) {
+            boardRemoved();
+            return;
+        }
         engine_.sendNextRequest();
         if (!device_.deviceOpen) {
             // The write failed: the board is away until timer 2 has reopened it.
-            answerFailed();
+            answerFailed(Outcome::Lost, engine_.nextRequestCode());
             return;
         }
     }
     if (engine_.isAwaitingAnswer()) {
         if (!engine_.receiveAnswer()) {
-            answerFailed();
+            answerFailed(engine_.lastFailure(), engine_.state().lastCommand);
         } else if (engine_.receivingImage()) {
             readImageSlice(start);
         }
@@ -107,16 +114,16 @@ void Connection::readImageSlice(std::uint64_t sliceStartMs) {
         }
         lastWait = longest - static_cast<int>(used);
         if (!engine_.receiveAnswer(lastWait)) {
-            answerFailed();
+            answerFailed(engine_.lastFailure(), engine_.state().lastCommand);
             return;
         }
     }
 }
 
-void Connection::answerFailed() {
+void Connection::answerFailed(Outcome why, std::uint8_t request) {
     timers_.stopTimer(kPumpTimer);
     linkFailed();
-    listener_.onExchangeFailed(device_.deviceOpen && device_.transport->isOpen());
+    listener_.onExchangeFailed(device_.deviceOpen && device_.transport->isOpen(), why, request);
 }
 
 void Connection::linkFailed() {
@@ -134,15 +141,19 @@ void Connection::restart() {
     listener_.onLinkRestarted();
 }
 
+// Told of the removal before a poll found it: a failed read now, rather than a failed
+// write at the next poll. The user is told, and the link starts again once the board is
+// back.
+void Connection::boardRemoved() {
+    device_.transport->close();
+    engine_.receiveAnswer();  // fails on the closed handle
+    answerFailed(Outcome::Lost, engine_.state().lastCommand);
+}
+
 void Connection::reconnect() {
     if (device_.deviceOpen && device_.transport->isOpen()) {
         if (!device_.transport->stillThere()) {
-            // Told of the removal before a poll found it: a failed read now, rather than a
-            // failed write at the next poll. The user is told, and the link starts again
-            // once the board is back.
-            device_.transport->close();
-            engine_.receiveAnswer();  // fails on the closed handle
-            answerFailed();
+            boardRemoved();
             return;
         }
         // The board is there but its last exchange failed: start again after a pause.

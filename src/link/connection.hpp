@@ -45,6 +45,8 @@ class Connection : private StatusHandler {
     // unknown until the start sequence has run again.
     bool linkDown() const { return restartPending_; }
     const StatusRecord& lastStatus() const { return status_; }
+    // Why the last open failed (a board held by another program, and by whom).
+    OpenProblem openProblem() const { return device_.transport->openProblem(); }
 
   private:
     void handleStatus(const AnswerView& answer) override;
@@ -54,8 +56,9 @@ class Connection : private StatusHandler {
     void pump();
     void readImageSlice(std::uint64_t sliceStartMs);
     // An exchange failed or the board went away: timer 1 stops and the link starts again.
-    void answerFailed();
+    void answerFailed(Outcome why, std::uint8_t request);
     void reconnect();
+    void boardRemoved();
     void linkFailed();
     // As on the first start: a clean ring, both timers fast, the eight reads.
     void restart();

@@ -33,6 +33,10 @@ std::size_t TransferEngine::queuedBytes() const {
     return (state_.writeIndex + kRingSize - state_.readIndex) % kRingSize;
 }
 
+std::uint8_t TransferEngine::nextRequestCode() const {
+    return queuedBytes() > 4 ? state_.ring[(state_.readIndex + 4) % kRingSize] : 0;
+}
+
 bool TransferEngine::append(const Packet& packet) {
     if (packet.empty() || packet.size > freeBytes()) return false;
     for (std::size_t i = 0; i < packet.size; ++i) {
@@ -105,7 +109,8 @@ void TransferEngine::drainedStep() {
     timers_.startTimer(kPumpTimer, kIdlePeriodMs);
 }
 
-bool TransferEngine::readFailed() {
+bool TransferEngine::readFailed(Outcome why) {
+    lastFailure_ = why;
     // Whatever was arriving is lost with the device; the next answer starts afresh.
     state_.imageBuffer = {};
     state_.imageRemaining = 0;
@@ -124,6 +129,7 @@ bool TransferEngine::readFailed() {
 }
 
 bool TransferEngine::rejectBadPacket() {
+    lastFailure_ = Outcome::BadAnswer;
     state_.awaitingAnswer = false;
     listener_.showMessage(LinkMessage::ReceiveBadPkt);
     return false;
@@ -131,7 +137,9 @@ bool TransferEngine::rejectBadPacket() {
 
 bool TransferEngine::receiveAnswer(int maxWaitMs) {
     lastReadPending_ = false;
-    if (device_.transport == nullptr || !device_.transport->isOpen()) return readFailed();
+    if (device_.transport == nullptr || !device_.transport->isOpen()) {
+        return readFailed(Outcome::Lost);
+    }
 
     const std::uint64_t now = clock_.nowMs();
     const std::uint64_t waited = now >= state_.lastActivityMs ? now - state_.lastActivityMs : 0;
@@ -142,12 +150,12 @@ bool TransferEngine::receiveAnswer(int maxWaitMs) {
     const int wait = static_cast<int>(std::min<std::uint64_t>(left, std::max(longest, 0)));
 
     const ReadResult r = device_.transport->readPacket(state_.receiveBuffer, wait);
-    if (r.status == ReadStatus::Failed) return readFailed();
+    if (r.status == ReadStatus::Failed) return readFailed(Outcome::Lost);
     if (r.status == ReadStatus::Pending) {
         lastReadPending_ = true;
         const std::uint64_t later = clock_.nowMs();
         if (later >= state_.lastActivityMs && later - state_.lastActivityMs >= timeout) {
-            return readFailed();
+            return readFailed(Outcome::TimedOut);
         }
         // Keep looking for the answer at the fast pace, whatever the poll period was.
         timers_.startTimer(kPumpTimer, kFastPeriodMs);
@@ -173,7 +181,10 @@ bool TransferEngine::receiveFirstPacket(std::size_t size) {
         const AnswerView answer(state_.answerBuffer, length);
         const bool matched = dispatchAnswer(answer);
         state_.awaitingAnswer = false;
-        if (!matched) return false;
+        if (!matched) {
+            lastFailure_ = Outcome::BadAnswer;
+            return false;
+        }
         if (queueEmpty()) drainedStep();
         return true;
     }
@@ -207,6 +218,7 @@ bool TransferEngine::receiveContinuation(std::size_t size) {
         // The rejected image is gone; the exchange ends as failed (timer 1 stops).
         state_.expectAnswerStart = true;
         state_.awaitingAnswer = false;
+        lastFailure_ = Outcome::BadAnswer;
         return false;
     }
 

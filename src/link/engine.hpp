@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "link/listener.hpp"
+#include "link/outcome.hpp"
 #include "link/protocol.hpp"
 #include "link/timer_service.hpp"
 #include "link/transport.hpp"
@@ -81,6 +82,11 @@ class TransferEngine {
     bool receiveAnswer(int maxWaitMs = -1);
     // The last receiveAnswer found nothing to read within its wait.
     bool lastReadPending() const { return lastReadPending_; }
+    // Why the last receiveAnswer that returned false failed.
+    Outcome lastFailure() const { return lastFailure_; }
+    // Code of the request at the head of the queue (0 when it is empty): the one a failed
+    // write left there.
+    std::uint8_t nextRequestCode() const;
     // The rest of a test image (or of a refused one) is still to be read.
     bool receivingImage() const { return state_.awaitingAnswer && !state_.expectAnswerStart; }
     // Runs the handler for the answer's code; true when it matched the last request.
@@ -97,7 +103,7 @@ class TransferEngine {
 
   private:
     bool append(const Packet& packet);
-    bool readFailed();
+    bool readFailed(Outcome why);
     bool rejectBadPacket();
     void drainedStep();
     bool receiveFirstPacket(std::size_t size);
@@ -112,6 +118,7 @@ class TransferEngine {
     LinkOptions options_;
     TransferState state_;
     bool lastReadPending_ = false;
+    Outcome lastFailure_ = Outcome::Done;
 };
 
 }  // namespace q70::link

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "link/outcome.hpp"
 #include "link/protocol.hpp"
 
 namespace q70::link {
@@ -14,6 +15,7 @@ namespace q70::link {
 // The failures the link reports to the user; the controller maps them to catalogue texts.
 enum class LinkMessage {
     USBOpenError,     // the device could not be opened at start
+    DeviceBusy,       // at start, another program held the board
     ReceivePktError,  // a read failed (not during a firmware transfer)
     ReceiveBadPkt,    // a malformed answer
 };
@@ -56,8 +58,9 @@ class LinkListener {
 
     // A read failed while FirmwareData was outstanding: hide the progress area.
     virtual void onFirmwareLinkLost() {}
-    // An exchange failed and timer 1 stopped; deviceOpen as it is now.
-    virtual void onExchangeFailed(bool /*deviceOpen*/) {}
+    // An exchange failed and timer 1 stopped; deviceOpen as it is now, why it failed and
+    // the request it failed on.
+    virtual void onExchangeFailed(bool /*deviceOpen*/, Outcome /*why*/, std::uint8_t /*request*/) {}
     // The link started again by itself after a failure: a clean ring and the start
     // sequence queued.
     virtual void onLinkRestarted() {}

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string>
 
 #include "link/protocol.hpp"
 
@@ -19,6 +20,23 @@ enum class ReadStatus {
 struct ReadResult {
     ReadStatus status = ReadStatus::Failed;
     std::size_t size = 0;
+};
+
+// Why the last open failed, beyond the text of lastError(): a board that another program
+// holds is told apart from one that is missing, so that a front end can say so and wait.
+struct OpenProblem {
+    bool busy = false;
+    // Who holds the board, when known: the program's file name and its process id.
+    std::string holder;
+    unsigned long holderPid = 0;
+};
+
+// Where an open transport reached its board.
+struct DeviceLocation {
+    std::string address;  // as an address that reaches this board again (usb:BUS-PORT, ...)
+    std::string usbPort;  // BUS-PORT[.PORT...] on USB, else empty
+    std::string serial;   // the USB serial number; empty when the board has none
+    bool usb = false;
 };
 
 class DeviceTransport {
@@ -42,6 +60,10 @@ class DeviceTransport {
     // Why the last open failed, for front ends that can say more than the catalogue text
     // (for example missing permissions on a USB device). Empty when there is nothing to add.
     virtual const char* lastError() const { return ""; }
+    // After a failed open: whether the board was busy, and who holds it.
+    virtual OpenProblem openProblem() const { return {}; }
+    // While open: which board this is. Empty fields where the transport cannot tell.
+    virtual DeviceLocation location() const { return {}; }
 };
 
 }  // namespace q70::link

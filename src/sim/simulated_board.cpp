@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <utility>
 
-#include "sim/srecord.hpp"
+#include "firmware/srecord.hpp"
 #include "testimage/encoder.hpp"
 
 namespace q70::sim {
@@ -336,7 +336,7 @@ void SimulatedBoard::handleFirmware(const Request& request) {
         if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
         begin = end + 1;
         if (line.empty()) continue;
-        const auto record = parseSRecord(line);
+        const auto record = firmware::parseSRecord(line);
         if (!record) {
             // A damaged record: refuse the update and keep the firmware the board has. The
             // host stops sending on 0xFE, whereas 0xFF would ask it to go on.
@@ -345,7 +345,7 @@ void SimulatedBoard::handleFirmware(const Request& request) {
             answerCode(code::NoAction);
             return;
         }
-        if (record->type == '0') firmwareVersion_ = headerText(*record);
+        if (record->type == '0') firmwareVersion_ = firmware::headerText(*record);
     }
     firmwareText_ += text;
     answerCode(code::Acknowledge);

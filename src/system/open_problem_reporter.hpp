@@ -40,6 +40,8 @@ class OpenProblemReporter : public link::DeviceTransport {
     void close() override { inner_.close(); }
     bool stillThere() override { return inner_.stillThere(); }
     const char* lastError() const override { return inner_.lastError(); }
+    link::OpenProblem openProblem() const override { return inner_.openProblem(); }
+    link::DeviceLocation location() const override { return inner_.location(); }
 
   private:
     link::DeviceTransport& inner_;

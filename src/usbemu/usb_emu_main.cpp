@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -55,6 +56,7 @@ int main(int argc, char** argv) {
     std::vector<std::string> serials;
     std::uint32_t unplugAt = 0;
     std::uint32_t replugAfter = 0;
+    std::vector<std::string> unplugPorts;
     bool noBulk = false;
     bool noAccess = false;
     bool kernelDriver = false;
@@ -71,6 +73,8 @@ int main(int argc, char** argv) {
     app.add_option("--unplug-at", unplugAt, "Pull every board's cable this many ms after start");
     app.add_option("--replug-after", replugAfter,
                    "Plug them back in this many ms after --unplug-at (0: never)");
+    app.add_option("--unplug-port", unplugPorts,
+                   "Only the board on this port is unplugged (repeatable; default: every one)");
     app.add_flag("--no-bulk", noBulk, "The device has no bulk pair (not shaped like the board)");
     app.add_flag("--no-access", noAccess, "The device node may not be opened (no udev rule)");
     app.add_flag("--kernel-driver", kernelDriver,
@@ -156,6 +160,11 @@ Example:
             if (cv.wait_for(lock, std::chrono::milliseconds(unplugAt), [&] { return finished; }))
                 return;
             for (const int b : boards) {
+                const std::string& port = ports[static_cast<std::size_t>(b)];
+                if (!unplugPorts.empty() &&
+                    std::find(unplugPorts.begin(), unplugPorts.end(), port) == unplugPorts.end()) {
+                    continue;
+                }
                 if (replugAfter > 0) {
                     emulator.unplugFor(b, replugAfter);
                 } else {

@@ -269,6 +269,20 @@ TEST_F(WindowTest, LogThatCannotBeOpenedIsReportedWithItsPath) {
     EXPECT_EQ(view.messages[0], "Unable to open the file:" + (folder / "Q70_USB.Log").string());
 }
 
+TEST_F(WindowTest, ABoardAnotherProgramHoldsIsToldInTheWindowsLanguageAndTakenOnceFree) {
+    writeFile("Q70Uty.ini", "[MessageText]\nMsgDeviceBusy=Belegt.\n");
+    transport.openSucceeds = false;
+    transport.problem = {true, "q70ctl", 4242};
+    start(false);
+    EXPECT_EQ(view.messages, std::vector<std::string>{"Belegt.\nq70ctl (PID 4242)"});
+    // Tried again like a board not plugged in, and read once the holder lets go.
+    sched.advance(500);
+    transport.openSucceeds = true;
+    sched.advance(50 + 8 * 50);
+    EXPECT_EQ(writtenCodes().size(), 8u);
+    EXPECT_EQ(view.messages.size(), 1u);
+}
+
 // The board offers an image; the controller saves the raw data, builds the bitmap and
 // opens the window, whose closing asks whether to save.
 class TestImageFlow : public ControllerFixture {

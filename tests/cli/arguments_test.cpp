@@ -137,6 +137,30 @@ TEST_F(CliUsage, HelpAtEveryLevelExitsZeroAndNamesTheExitCodes) {
     EXPECT_EQ(transportsMade, 0);
 }
 
+TEST_F(CliUsage, HelpNamesOnlyWhatThisBuildCanReach) {
+    ASSERT_EQ(run({"--help"}), cli::kExitOk);
+    const std::string help = out.str();
+    EXPECT_NE(help.find("5  busy"), std::string::npos);
+    EXPECT_NE(help.find("7  lost"), std::string::npos);
+#if defined(_WIN32)
+    EXPECT_NE(help.find("\\\\.\\CPYBRD0"), std::string::npos) << help;
+    EXPECT_NE(help.find("%LOCALAPPDATA%\\q70"), std::string::npos) << help;
+    for (const char* elsewhere :
+         {"usb:BUS-PORT", "unix:PATH", "  usb ", "beside the executable", "man q70ctl"})
+        EXPECT_EQ(help.find(elsewhere), std::string::npos) << elsewhere;
+#else
+    EXPECT_NE(help.find("unix:PATH"), std::string::npos) << help;
+    EXPECT_EQ(help.find("CPYBRD0"), std::string::npos) << help;
+    EXPECT_EQ(help.find("LOCALAPPDATA"), std::string::npos) << help;
+#if defined(Q70_HAVE_USB)
+    EXPECT_NE(help.find("usb:BUS-PORT"), std::string::npos) << help;
+    EXPECT_NE(help.find("  all "), std::string::npos) << help;
+#else
+    EXPECT_EQ(help.find("usb:"), std::string::npos) << help;
+#endif
+#endif
+}
+
 TEST_F(CliUsage, AnUnknownDeviceKindIsANoDeviceExit) {
     // The address parses, but this environment can only make the simulated board.
     EXPECT_EQ(run({"--device", "unix:/nonexistent", "get"}), cli::kExitNoDevice);

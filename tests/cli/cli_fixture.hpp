@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -55,6 +56,27 @@ inline std::string longLineFirmware(const std::string& version, int records) {
     return text + sRecordLine('7', {0, 0, 0, 0}) + "\r\n";
 }
 
+// A board that another program holds for its first `busyOpens` opens.
+class HeldTransport : public sim::SimTransport {
+  public:
+    HeldTransport(sim::SimulatedBoard& board, int busyOpens)
+        : sim::SimTransport(board), busy_(busyOpens) {}
+    bool open() override {
+        if (busy_ > 0) {
+            --busy_;
+            return false;
+        }
+        return sim::SimTransport::open();
+    }
+    const char* lastError() const override { return "The board is in use by q70uty (PID 77)."; }
+    link::OpenProblem openProblem() const override {
+        return busy_ >= 0 ? link::OpenProblem{true, "q70uty", 77} : link::OpenProblem{};
+    }
+
+  private:
+    int busy_;
+};
+
 class CliFixture : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -68,8 +90,15 @@ class CliFixture : public ::testing::Test {
 
     void TearDown() override {
         board.reset();
+        others.clear();
         std::error_code ec;
         std::filesystem::remove_all(folder, ec);
+    }
+
+    // Another board, reached as unix:NAME, on the test's clock.
+    sim::SimulatedBoard& addBoard(const std::string& name, sim::BoardOptions o = {}) {
+        others[name] = std::make_unique<sim::SimulatedBoard>(sched, o);
+        return *others[name];
     }
 
     // A fresh board on the test's clock; every request it takes is recorded.
@@ -87,23 +116,30 @@ class CliFixture : public ::testing::Test {
         out.str("");
         err.str("");
         transportsMade = 0;
-        cli::Environment env{out,
-                             err,
-                             false,
-                             (folder / "program").string(),
-                             sched,
-                             [this](const link::DeviceAddress& a, const link::Clock&,
-                                    std::string& error) -> std::unique_ptr<link::DeviceTransport> {
-                                 ++transportsMade;
-                                 if (a.kind != link::DeviceKind::Simulated) {
-                                     error = "only sim here";
-                                     return nullptr;
-                                 }
-                                 return std::make_unique<sim::SimTransport>(*board);
-                             },
-                             [] {
-                                 return link::DateTime{2026, 12, 7, 21, 43};
-                             }};
+        cli::Environment env{
+            out,
+            err,
+            false,
+            (folder / "program").string(),
+            sched,
+            [this](const link::DeviceAddress& a, const link::Clock&,
+                   std::string& error) -> std::unique_ptr<link::DeviceTransport> {
+                ++transportsMade;
+                if (a.kind == link::DeviceKind::UnixSocket && others.count(a.path) != 0) {
+                    return std::make_unique<sim::SimTransport>(*others[a.path]);
+                }
+                if (a.kind != link::DeviceKind::Simulated) {
+                    error = "only sim here";
+                    return nullptr;
+                }
+                if (busyOpens > 0) {
+                    return std::make_unique<HeldTransport>(*board, busyOpens);
+                }
+                return std::make_unique<sim::SimTransport>(*board);
+            },
+            [] {
+                return link::DateTime{2026, 12, 7, 21, 43};
+            }};
         return cli::run(static_cast<int>(argv.size()), argv.data(), env);
     }
 
@@ -117,6 +153,8 @@ class CliFixture : public ::testing::Test {
     cli::VirtualScheduler sched;
     sim::BoardOptions options;
     std::unique_ptr<sim::SimulatedBoard> board;
+    std::map<std::string, std::unique_ptr<sim::SimulatedBoard>> others;
+    int busyOpens = 0;  // the sim board is held by another program for this many opens
     std::vector<std::vector<std::uint8_t>> requests;
     std::ostringstream out;
     std::ostringstream err;

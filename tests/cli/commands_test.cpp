@@ -37,8 +37,9 @@ TEST_F(CliCommands, InfoAndGetReadExactlyTheStartSequence) {
               "save-mode=original\n");
     ASSERT_EQ(run({"--device", "sim", "get", "--json"}), 0) << err.str();
     EXPECT_EQ(out.str(),
-              "{\"time-stamp\": \"enable\", \"margin\": \"disable\", \"paper\": \"letter\", "
-              "\"print-mode\": \"match\", \"save-mode\": \"original\"}\n");
+              "{\"schema\": 1, \"device\": \"sim\", \"time-stamp\": \"enable\", \"margin\": "
+              "\"disable\", \"paper\": \"letter\", \"print-mode\": \"match\", \"save-mode\": "
+              "\"original\"}\n");
 }
 
 TEST_F(CliCommands, JsonHasTheNamesOfTheLinesWithTypedValues) {
@@ -47,16 +48,19 @@ TEST_F(CliCommands, JsonHasTheNamesOfTheLinesWithTypedValues) {
     ASSERT_EQ(run({"--device", "sim", "info", "--json"}), 0) << err.str();
     const std::string json = out.str();
     EXPECT_EQ(json,
-              "{\"device-type\": \"W\", \"info-word-1\": 288, \"info-word-2\": 1504, "
-              "\"info-byte\": 8, \"info-long-1\": 70001234, \"info-long-2\": 16779264, "
-              "\"info-flag\": true, \"info-text\": \"Q-70 copy board\", "
-              "\"firmware-version\": \"Q70 Ver 1.20\", \"device-state\": 1, "
-              "\"status-flag-a\": true, \"status-flag-b\": false}\n");
-    // Same names, same order in both forms.
+              "{\"schema\": 1, \"device-type\": \"W\", \"info-word-1\": 288, "
+              "\"info-word-2\": 1504, \"info-byte\": 8, \"info-long-1\": 70001234, "
+              "\"info-long-2\": 16779264, \"info-flag\": true, \"info-text\": \"Q-70 copy "
+              "board\", \"firmware-version\": \"Q70 Ver 1.20\", \"device-state\": 1, "
+              "\"status-flag-a\": true, \"status-flag-b\": false, \"settings\": {\"time-stamp\": "
+              "\"enable\", \"margin\": \"disable\", \"paper\": \"a4\", \"print-mode\": "
+              "\"original\", \"save-mode\": \"original\"}, \"device\": {\"address\": \"sim\"}}\n");
+    // Same names, same order in both forms (an object's names after its own and a dot).
     std::istringstream in(lines);
     std::size_t at = 0;
     for (std::string line; std::getline(in, line);) {
-        const std::string name = "\"" + line.substr(0, line.find('=')) + "\": ";
+        const std::string path = line.substr(0, line.find('='));
+        const std::string name = "\"" + path.substr(path.rfind('.') + 1) + "\": ";
         const std::size_t found = json.find(name, at);
         ASSERT_NE(found, std::string::npos) << name;
         at = found;
@@ -135,7 +139,7 @@ TEST_F(CliCommands, AWriteNotAcknowledgedFailsAndNamesTheSetting) {
     clock.requestCode = code::SetDateTime;
     options.faults = {f, clock};
     makeBoard();
-    EXPECT_EQ(run({"--device", "sim", "set", "paper=letter"}), cli::kExitFailed);
+    EXPECT_EQ(run({"--device", "sim", "set", "paper=letter"}), cli::kExitRefused);
     EXPECT_NE(err.str().find("paper: the board answered 0xFE"), std::string::npos) << err.str();
     EXPECT_NE(err.str().find("date and time: the board answered 0xFF"), std::string::npos);
     EXPECT_NE(err.str().find("Writing set data into Q-70 flash memory failed !"),
@@ -148,7 +152,7 @@ TEST_F(CliCommands, AWriteNotAcknowledgedFailsAndNamesTheSetting) {
 TEST_F(CliCommands, ImageSizesCannotBeChangedOnABoardNotOfTypeW) {
     options.deviceType = 'S';
     makeBoard();
-    EXPECT_EQ(run({"--device", "sim", "set", "print-mode=match"}), cli::kExitFailed);
+    EXPECT_EQ(run({"--device", "sim", "set", "print-mode=match"}), cli::kExitRefused);
     EXPECT_NE(err.str().find("print-mode cannot be changed"), std::string::npos) << err.str();
     EXPECT_EQ(requests.size(), 8u) << "nothing written";
     // Naming the value the board already holds changes nothing and is fine.
@@ -303,31 +307,33 @@ TEST_F(CliCommands, EveryOutcomeIsToldOnceOnStderr) {
     EXPECT_EQ(occurrences(err.str(), "Q-70 firmware update succeeded !"), 1u) << err.str();
     EXPECT_TRUE(out.str().empty());
 
-    // A file the window refuses before sending: told once, and no success.
+    // A file the window refuses before sending (unchecked, as the window takes it): told
+    // once, and no success.
     const std::filesystem::path zero = folder / "zero.mot";
     std::ofstream(zero, std::ios::binary) << std::string("S0030000FC\n") + '\0' + "\n";
-    EXPECT_EQ(run({"--device", "sim", "update", zero.string()}), cli::kExitFailed);
+    EXPECT_EQ(run({"--device", "sim", "update", zero.string(), "--no-check"}), cli::kExitFailed);
     EXPECT_EQ(occurrences(err.str(), "Bad S format file !"), 1u) << err.str();
     EXPECT_EQ(occurrences(err.str(), "Q-70 firmware update failed !"), 1u) << err.str();
-    EXPECT_EQ(run({"--device", "sim", "update", "/dev/zero"}), cli::kExitFailed);
+    EXPECT_EQ(run({"--device", "sim", "update", "/dev/zero", "--no-check"}), cli::kExitFailed);
     EXPECT_EQ(occurrences(err.str(), "Unable to open the file:/dev/zero"), 1u) << err.str();
 }
 
 TEST_F(CliCommands, UpdateFailures) {
     // A file that cannot be opened: the window's message, and nothing is sent.
     const std::string missing = (folder / "missing.mot").string();
-    EXPECT_EQ(run({"--device", "sim", "update", missing}), cli::kExitFailed);
+    EXPECT_EQ(run({"--device", "sim", "update", missing, "--no-check"}), cli::kExitFailed);
     EXPECT_NE(err.str().find("Unable to open the file:" + missing), std::string::npos) << err.str();
     EXPECT_NE(err.str().find("Q-70 firmware update failed !"), std::string::npos);
     for (const Bytes& r : requests) EXPECT_NE(r[4], code::FirmwareData);
 
-    // A record the board refuses (a wrong checksum) stops the transfer with 0xFE.
+    // A record the board refuses (a wrong checksum), sent unchecked, stops the transfer
+    // with 0xFE.
     std::string file = longLineFirmware("Q70 Ver 9.99", 20);
     const std::size_t at = file.find("S3");
     file[at + 10] = file[at + 10] == '0' ? '1' : '0';
     const std::filesystem::path bad = folder / "bad.mot";
     std::ofstream(bad, std::ios::binary) << file;
-    EXPECT_EQ(run({"--device", "sim", "update", bad.string()}), cli::kExitFailed);
+    EXPECT_EQ(run({"--device", "sim", "update", bad.string(), "--no-check"}), cli::kExitRefused);
     EXPECT_NE(err.str().find("the update stopped"), std::string::npos) << err.str();
     EXPECT_EQ(occurrences(err.str(), "Q-70 firmware update failed !"), 1u) << err.str();
     EXPECT_EQ(occurrences(err.str(), "succeeded"), 0u) << err.str();
@@ -343,7 +349,7 @@ TEST_F(CliCommands, UpdateFailures) {
     board->addFault(lose);
     const std::filesystem::path good = folder / "good.mot";
     std::ofstream(good, std::ios::binary) << longLineFirmware("Q70 Ver 3.00", 40);
-    EXPECT_EQ(run({"--device", "sim", "update", good.string()}), cli::kExitFailed);
+    EXPECT_EQ(run({"--device", "sim", "update", good.string()}), cli::kExitLost);
     EXPECT_NE(err.str().find("the board was lost"), std::string::npos) << err.str();
     EXPECT_EQ(occurrences(err.str(), "Q-70 firmware update failed !"), 1u) << err.str();
 }
@@ -408,7 +414,7 @@ TEST_F(CliCommands, AnUnplugInTheMiddleOfAnImageWritesNoFile) {
     makeBoard();
     const std::string bmp = (folder / "cut.bmp").string();
     const std::string raw = (folder / "cut.bin").string();
-    EXPECT_EQ(run({"--device", "sim", "test-image", "-o", bmp, "--raw", raw}), cli::kExitFailed);
+    EXPECT_EQ(run({"--device", "sim", "test-image", "-o", bmp, "--raw", raw}), cli::kExitLost);
     EXPECT_FALSE(std::filesystem::exists(bmp));
     EXPECT_FALSE(std::filesystem::exists(raw));
     EXPECT_NE(err.str().find("Receive packet through Q-70 Bulk-in endpoint failed !"),

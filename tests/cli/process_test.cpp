@@ -251,6 +251,31 @@ TEST_F(CliProcess, TheBoardsControlChannelOffersAnImageAndUnplugsIt) {
     EXPECT_EQ(ctl({"--device", device(), "info"}), 0) << err;
 }
 
+TEST_F(CliProcess, ASecondProgramOnTheBoardIsBusyAtOnceOrWaits) {
+    startBoard();
+    ChildProcess holder;
+    ASSERT_TRUE(holder.start({Q70CTL_PATH, "--device", device(), "test-image", "-o",
+                              (folder / "x.bmp").string(), "--wait", "2"},
+                             folder / "holder.out", folder / "holder.err"));
+    std::string line;
+    while (board.readLine(line) && line.find("client connected") == std::string::npos) {
+    }
+    std::string other = device();
+#if !defined(_WIN32)
+    // The same socket by another path is the same board.
+    std::filesystem::create_directory_symlink(folder, folder / "again");
+    other = "unix:" +
+            (folder / "again" / std::filesystem::path(device().substr(5)).filename()).string();
+#endif
+    const auto before = std::chrono::steady_clock::now();
+    EXPECT_EQ(ctl({"--device", other, "get", "--json"}), 5) << err;
+    EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(2)) << "at once";
+    EXPECT_NE(err.find("is in use by another q70ctl (PID "), std::string::npos) << err;
+    EXPECT_NE(err.find("\"error\": \"busy\""), std::string::npos) << err;
+    EXPECT_EQ(ctl({"--device", device(), "--wait-busy", "20", "get"}), 0) << err;
+    EXPECT_EQ(holder.wait(), 4);
+}
+
 TEST_F(CliProcess, NoBoardListeningIsANoDeviceExit) {
     EXPECT_EQ(ctl({"--device", device(), "get"}), 3);
     EXPECT_NE(err.find("USB could not be opened !"), std::string::npos) << err;

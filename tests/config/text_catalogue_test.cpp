@@ -23,7 +23,7 @@ TEST(TextTable, KeysAreUniqueAndInKeyOrder) {
         EXPECT_EQ(static_cast<std::size_t>(textTable()[i].key), i);
         EXPECT_TRUE(names.insert(textTable()[i].name).second) << textTable()[i].name;
     }
-    EXPECT_EQ(kTextCount, 51u);
+    EXPECT_EQ(kTextCount, 52u);
 }
 
 TEST(TextCatalogue, WithoutIniFileEveryTextIsItsDefault) {
@@ -64,7 +64,7 @@ TEST(TextCatalogue, LongValueIsCutTo199Bytes) {
     t.loadTexts(ini.string(), true);
     EXPECT_EQ(t.get(TextKey::MsgUSBOpenError), std::string(199, 'm'));
     TextCatalogue early;
-    early.loadUsbOpenError(ini.string());
+    early.loadOpenErrorTexts(ini.string());
     EXPECT_EQ(early.get(TextKey::MsgUSBOpenError), std::string(199, 'm'));
 }
 
@@ -93,17 +93,19 @@ TEST(TextCatalogue, ReloadWithoutFullKeepsTheStartOnlyFields) {
     EXPECT_EQ(t.get(TextKey::LabelScanLineDotsVal), "");
 }
 
-TEST(TextCatalogue, EarlyReadTouchesOnlyTheUsbMessage) {
+TEST(TextCatalogue, EarlyReadTouchesOnlyTheOpenMessages) {
     TempFolder dir;
-    const auto ini =
-        dir.write("Q70Uty.ini", "[MessageText]\nMsgUSBOpenError=Kein USB\nMsgComplete=Fertig\n");
+    const auto ini = dir.write("Q70Uty.ini",
+                               "[MessageText]\nMsgUSBOpenError=Kein USB\nMsgDeviceBusy=Belegt\n"
+                               "MsgComplete=Fertig\n");
     TextCatalogue t;
-    t.loadUsbOpenError(ini.string());
+    t.loadOpenErrorTexts(ini.string());
     EXPECT_EQ(t.get(TextKey::MsgUSBOpenError), "Kein USB");
+    EXPECT_EQ(t.get(TextKey::MsgDeviceBusy), "Belegt");
     EXPECT_EQ(t.get(TextKey::MsgComplete), "");  // still as constructed
 
     TextCatalogue none;
-    none.loadUsbOpenError((dir.path() / "none.ini").string());
+    none.loadOpenErrorTexts((dir.path() / "none.ini").string());
     EXPECT_EQ(none.get(TextKey::MsgUSBOpenError), entry(TextKey::MsgUSBOpenError).defaultText);
 }
 

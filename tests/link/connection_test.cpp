@@ -1,5 +1,7 @@
 #include "link/connection.hpp"
 
+#include <functional>
+
 #include "link_fixture.hpp"
 
 namespace q70::test {
@@ -79,6 +81,76 @@ TEST_F(ConnectionTest, BoardAbsentAtStartThenPluggedIn) {
     EXPECT_EQ(writtenCodes(), kStart);
     // One request per 50 ms tick once the device is back.
     EXPECT_LE(sched.nowMs() - plugged, 9u * 50u);
+}
+
+TEST_F(ConnectionTest, ABoardHeldByAnotherProgramIsToldApartAtStart) {
+    transport.openSucceeds = false;
+    transport.problem = {true, "q70ctl", 4242};
+    start();
+    EXPECT_EQ(listener.messages, std::vector<LinkMessage>{LinkMessage::DeviceBusy});
+    EXPECT_EQ(conn.openProblem().holderPid, 4242u);
+    // Retried like a board that is not plugged in, and taken once it is free.
+    transport.openSucceeds = true;
+    sched.advance(50 + 8 * 50);
+    EXPECT_EQ(writtenCodes(), kStart);
+}
+
+TEST_F(ConnectionTest, ARemovalAlreadyToldSendsNothingMore) {
+    start();
+    sched.advance(8 * 50 + 100);
+    // The pump alone, as when both timers fall due at once and the pump goes first.
+    sched.stopTimer(kReconnectTimer);
+    const std::size_t before = transport.written.size();
+    transport.present = false;
+    sched.advance(2000);
+    EXPECT_EQ(transport.written.size(), before) << "a request written into the void";
+    EXPECT_EQ(listener.messages, std::vector<LinkMessage>{LinkMessage::ReceivePktError});
+    ASSERT_EQ(listener.failureOutcomes.size(), 1u);
+    EXPECT_EQ(listener.failureOutcomes[0].first, Outcome::Lost);
+}
+
+// Every way an exchange fails reaches the listener as a value, with the request it failed on.
+TEST_F(ConnectionTest, EveryFailedExchangeSaysWhyAndOnWhichRequest) {
+    struct Case {
+        const char* what;
+        // What the board sends for Paper; none: the write of Paper fails.
+        std::function<void(ScriptedTransport&)> answerPaper;
+        Outcome why;
+    };
+    const Case cases[] = {
+        {"read fails", [](ScriptedTransport& t) { t.queueFailure(); }, Outcome::Lost},
+        {"four bytes",
+         [](ScriptedTransport& t) {
+             t.queueBytes({3, 0, 0, 0});
+         },
+         Outcome::BadAnswer},
+        {"another code",
+         [](ScriptedTransport& t) { t.queueAnswer(encodeSettingAnswer(code::Margin, 0)); },
+         Outcome::BadAnswer},
+        {"silence", [](ScriptedTransport&) {}, Outcome::TimedOut},
+        {"write fails", nullptr, Outcome::Lost},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ScriptedTransport board;
+        ManualScheduler clock;
+        RecordingListener told;
+        Connection link(board, clock, clock, told, told);
+        clock.setHandler([&](int id) { link.onTimer(id); });
+        board.responder = [&](const Request& r, ScriptedTransport& t) {
+            if (r.code == code::Paper) return c.answerPaper(t);
+            transport.responder(r, t);
+            if (r.code == code::SaveMode && !c.answerPaper) t.writeSucceeds = false;
+        };
+        link.openAtStart();
+        link.engine().resetTransferState();
+        link.startTimers();
+        link.queueStartSequence();
+        clock.advance(8 * 50 + 6000);
+        ASSERT_FALSE(told.failureOutcomes.empty());
+        EXPECT_EQ(told.failureOutcomes.front().first, c.why);
+        EXPECT_EQ(told.failureOutcomes.front().second, code::Paper);
+    }
 }
 
 TEST_F(ConnectionTest, UnplugWhilePollingRestartsTheLinkOnceTheBoardIsBack) {

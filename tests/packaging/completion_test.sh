@@ -91,7 +91,10 @@ expect "commands after --device" "$commands" "$(offered _q70ctl 'q70ctl --device
 expect "global options" "$(help_options "$q70ctl")" "$(offered _q70ctl 'q70ctl --')"
 for command in $commands; do
     want=$(help_options "$q70ctl" "$command")
-    [ "$command" = decode ] || want=$(printf '%s\n--device\n--timeout\n' "$want" | LC_ALL=C sort -u)
+    case $command in
+        decode | firmware-check) ;;
+        *) want=$(printf '%s\n--device\n--timeout\n--wait-busy\n' "$want" | LC_ALL=C sort -u) ;;
+    esac
     expect "options of $command" "$want" "$(offered _q70ctl "q70ctl --device sim $command --" |
         grep -- '^--')"
 done
@@ -116,7 +119,10 @@ expect "settings already named are not offered again" \
     "$(grep -vx -e paper -e margin <<<"$settings" | sed 's/$/=/')" "$left"
 
 echo "== values and files"
-expect "device addresses" "$(printf 'sim\nunix:\nusb\n')" "$(offered _q70ctl 'q70ctl --device ')"
+# The addresses the help names (this build's), as completion offers them.
+addresses=$("$q70ctl" --help | sed -n '/^Device addresses/,/^$/p' | awk 'NR > 1 && NF {print $1}' |
+    sed -n 's/^\(usb\|all\|sim\|unix:\).*/\1/p' | LC_ALL=C sort -u)
+expect "device addresses" "$addresses" "$(offered _q70ctl 'q70ctl --device ')"
 mkdir -p "$work/sockets"
 touch "$work/sockets/board.sock" "$work/fw.mot" "$work/notes.txt" "$work/image.bmp"
 # Bash replaces only the text after the last colon, so the offer leaves "unix:" out.
@@ -125,6 +131,8 @@ expect "unix: completes a path" "$work/sockets/board.sock" \
 expect "--time" "now" "$(offered _q70ctl 'q70ctl set --time ')"
 expect "update takes .mot files" "$(printf '%s\n' "$work/fw.mot" "$work/sockets")" \
     "$(offered _q70ctl "q70ctl update $work/")"
+expect "firmware-check takes .mot files" "$(printf '%s\n' "$work/fw.mot" "$work/sockets")" \
+    "$(offered _q70ctl "q70ctl firmware-check $work/")"
 expect "test-image -o takes .bmp files" "$(printf '%s\n' "$work/image.bmp" "$work/sockets")" \
     "$(offered _q70ctl "q70ctl test-image -o $work/")"
 expect "no words for numbers" "" "$(offered _q70ctl 'q70ctl --timeout ')"

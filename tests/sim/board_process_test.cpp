@@ -345,11 +345,23 @@ TEST_F(BoardProcessTest, ServesOneClientAtATimeAndReplacesAStaleSocket) {
     ASSERT_TRUE(board.waitFor("client connected"));
     EXPECT_EQ(exchange(first, code::GetStatus), code::GetStatus);
 
-    transport::UnixSocketTransport second(socketPath);
-    ASSERT_TRUE(second.open());  // the kernel completes the connection...
+    // Our programs do not even try while another holds the board...
+    transport::UnixSocketTransport ours(socketPath);
+    EXPECT_FALSE(ours.open());
+    EXPECT_TRUE(ours.openProblem().busy);
+    // ...and a client that takes no lock is turned away by the board itself.
+    const int second = ::socket(AF_UNIX, SOCK_SEQPACKET, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::strcpy(addr.sun_path, socketPath.c_str());
+    // The kernel completes the connection...
+    ASSERT_EQ(::connect(second, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
     ASSERT_TRUE(board.waitFor("refused a second client"));
-    PacketBuffer buf{};
-    EXPECT_EQ(second.readPacket(buf, 2000).status, ReadStatus::Failed);  // ...the board drops it
+    pollfd hangUp{second, POLLIN, 0};
+    ASSERT_EQ(::poll(&hangUp, 1, 2000), 1);
+    char byte = 0;
+    EXPECT_EQ(::recv(second, &byte, 1, MSG_DONTWAIT), 0);  // ...the board drops it
+    ::close(second);
     EXPECT_EQ(exchange(first, code::GetFirmwareVersion), code::GetFirmwareVersion);
 
     first.close();

@@ -7,10 +7,10 @@
 #include <fstream>
 #include <random>
 
+#include "firmware/srecord.hpp"
 #include "link/date_time_text.hpp"
 #include "sim/board_config.hpp"
 #include "sim/simulated_board.hpp"
-#include "sim/srecord.hpp"
 #include "sim/test_picture.hpp"
 #include "sim_support.hpp"
 #include "support/manual_scheduler.hpp"
@@ -211,20 +211,21 @@ TEST(TestPicture, NameReadsUprightWithScanLineZeroLeftAndDotZeroAtTheBottom) {
 
 TEST(SRecords, ChecksumsAndTheHeaderText) {
     const std::string good = sRecord('1', {0x12, 0x34, 0xAB, 0xCD});
-    ASSERT_TRUE(sim::parseSRecord(good));
-    EXPECT_EQ(sim::parseSRecord(good)->bytes, (std::vector<std::uint8_t>{0x12, 0x34, 0xAB, 0xCD}));
-    EXPECT_EQ(sim::parseSRecord("S00F000068656C6C6F202020202000003C")->type, '0');
-    EXPECT_EQ(sim::headerText(*sim::parseSRecord("S00F000068656C6C6F202020202000003C")),
+    ASSERT_TRUE(firmware::parseSRecord(good));
+    EXPECT_EQ(firmware::parseSRecord(good)->bytes,
+              (std::vector<std::uint8_t>{0x12, 0x34, 0xAB, 0xCD}));
+    EXPECT_EQ(firmware::parseSRecord("S00F000068656C6C6F202020202000003C")->type, '0');
+    EXPECT_EQ(firmware::headerText(*firmware::parseSRecord("S00F000068656C6C6F202020202000003C")),
               "hello     ");
 
     std::string bad = good;
     bad[bad.size() - 1] = bad.back() == '0' ? '1' : '0';
-    EXPECT_FALSE(sim::parseSRecord(bad));                              // checksum
-    EXPECT_FALSE(sim::parseSRecord(good.substr(0, good.size() - 1)));  // odd digits
-    EXPECT_FALSE(sim::parseSRecord("S1051234ABCD"));  // count says more than there is
-    EXPECT_FALSE(sim::parseSRecord("X1031234B6"));
-    EXPECT_FALSE(sim::parseSRecord("S10312G4B6"));
-    EXPECT_FALSE(sim::parseSRecord(""));
+    EXPECT_FALSE(firmware::parseSRecord(bad));                              // checksum
+    EXPECT_FALSE(firmware::parseSRecord(good.substr(0, good.size() - 1)));  // odd digits
+    EXPECT_FALSE(firmware::parseSRecord("S1051234ABCD"));  // count says more than there is
+    EXPECT_FALSE(firmware::parseSRecord("X1031234B6"));
+    EXPECT_FALSE(firmware::parseSRecord("S10312G4B6"));
+    EXPECT_FALSE(firmware::parseSRecord(""));
 }
 
 class FirmwareTest : public BoardTest {

@@ -22,7 +22,10 @@ class RecordingListener : public link::LinkListener, public link::RequestSource 
     void onDeviceState(std::uint8_t s) override { states.push_back(s); }
     bool isFirmwareUpdating() const override { return firmwareUpdating; }
     void onFirmwareLinkLost() override { ++firmwareLinkLost; }
-    void onExchangeFailed(bool open) override { failures.push_back(open); }
+    void onExchangeFailed(bool open, link::Outcome why, std::uint8_t request) override {
+        failures.push_back(open);
+        failureOutcomes.push_back({why, request});
+    }
     void onQueueDrainedRefresh() override { ++refreshes; }
     void onLinkRestarted() override { ++restarts; }
     void onTestImageHeader(const link::TestImageHeader& h) override { headers.push_back(h); }
@@ -55,6 +58,7 @@ class RecordingListener : public link::LinkListener, public link::RequestSource 
     bool firmwareUpdating = false;
     int firmwareLinkLost = 0;
     std::vector<bool> failures;
+    std::vector<std::pair<link::Outcome, std::uint8_t>> failureOutcomes;
     int refreshes = 0;
     int restarts = 0;
     std::vector<link::TestImageHeader> headers;

@@ -26,6 +26,8 @@ class ScriptedTransport : public link::DeviceTransport {
     bool writePacket(std::span<const std::uint8_t> packet) override;
     link::ReadResult readPacket(link::PacketBuffer& buffer, int maxWaitMs) override;
     void close() override;
+    link::OpenProblem openProblem() const override { return problem; }
+    bool stillThere() override { return present; }
 
     void queueAnswer(const link::Packet& p) {
         reads.push_back({link::ReadStatus::Ok,
@@ -39,7 +41,9 @@ class ScriptedTransport : public link::DeviceTransport {
     // Knobs.
     bool openSucceeds = true;
     bool writeSucceeds = true;
-    std::deque<Read> reads;  // an empty script reads as Pending
+    link::OpenProblem problem;  // what a failed open reports
+    bool present = true;        // false: the system has told of the board's removal
+    std::deque<Read> reads;     // an empty script reads as Pending
     // Called after each successful write, to script the answer from the request.
     std::function<void(const link::Request&, ScriptedTransport&)> responder;
     // Called at the start of each read with its wait (for example to let time pass).

@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <regex>
@@ -14,6 +16,7 @@
 
 #include "link/connection.hpp"
 #include "link/protocol.hpp"
+#include "support/environment_variable.hpp"
 #include "support/manual_scheduler.hpp"
 #include "support/recording_listener.hpp"
 #include "transport/usb/usb_transport.hpp"
@@ -143,16 +146,31 @@ TEST_F(UsbTransportTest, CloseWithAReadInFlightDiscardsItsUrb) {
 TEST_F(UsbTransportTest, ASecondProgramFindsTheBoardBusy) {
     plug();
     transport::UsbTransport first(0x1209, 0x0001);
-    transport::UsbTransport second(0x1209, 0x0001);
+    // The same board by its port: one board, one lock.
+    transport::UsbTransport second(0, 0, "217-1");
     ASSERT_TRUE(first.open()) << first.lastError();
+    EXPECT_EQ(first.location().address, "usb:217-1");
     EXPECT_FALSE(second.open());
-    EXPECT_NE(std::string(second.lastError()).find("another program or driver is using it"),
+    EXPECT_TRUE(second.openProblem().busy);
+    EXPECT_EQ(second.openProblem().holderPid, system::thisProcess().pid);
+    EXPECT_NE(std::string(second.lastError()).find("The board at usb:217-1 is in use by this same"),
               std::string::npos)
         << second.lastError();
     EXPECT_TRUE(ask(first, 1));  // the holder is not disturbed
     first.close();
     ASSERT_TRUE(second.open()) << second.lastError();
     EXPECT_TRUE(ask(second, 13));
+    second.close();
+
+    // Without a folder for locks the board's own claim still keeps a second program off.
+    EnvironmentVariable noRuntime("XDG_RUNTIME_DIR", std::nullopt);
+    EnvironmentVariable noTemp("TMPDIR", "/proc");
+    ASSERT_TRUE(first.open()) << first.lastError();
+    EXPECT_FALSE(second.open());
+    EXPECT_TRUE(second.openProblem().busy);
+    EXPECT_NE(std::string(second.lastError()).find("another program or driver is using it"),
+              std::string::npos)
+        << second.lastError();
 }
 
 TEST_F(UsbTransportTest, HotplugTellsOfARemovalWithoutAReadAndOfTheReturn) {
@@ -308,6 +326,13 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "cannot run under the umockdev preload library\n");
         return 1;
     }
+    // Every test's board sits on the same emulated port: this run's board locks are its own.
+    char runtime[] = "/tmp/q70-usb-run-XXXXXX";
+    if (::mkdtemp(runtime) == nullptr) return 1;
+    ::setenv("XDG_RUNTIME_DIR", runtime, 1);
     ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
+    const int rc = RUN_ALL_TESTS();
+    std::error_code ec;
+    std::filesystem::remove_all(runtime, ec);
+    return rc;
 }

@@ -8,12 +8,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
 
+#include "cli/arguments.hpp"
 #include "cli_fixture.hpp"
 
 extern char** environ;
@@ -50,8 +52,11 @@ class UsbProcess : public ::testing::Test {
         folder = std::filesystem::temp_directory_path() /
                  ("q70usb-" + std::string(info->name()) + "-" + std::to_string(getpid()));
         std::filesystem::remove_all(folder);
-        std::filesystem::create_directories(folder);
+        std::filesystem::create_directories(folder / "run");
         events = folder / "events";
+        // The boards of every test sit on the same emulated bus and port: each test keeps
+        // its board locks to itself, as programs of two users do.
+        ::setenv("XDG_RUNTIME_DIR", (folder / "run").c_str(), 1);
     }
     void TearDown() override {
         std::error_code ec;
@@ -188,19 +193,68 @@ TEST_F(UsbProcess, AKernelDriverIsDetachedAndGivenBack) {
     EXPECT_LT(claimed, back);
 }
 
-TEST_F(UsbProcess, ASecondProgramIsToldTheBoardIsTaken) {
-    // The first waits for a test image that never comes, holding the board meanwhile.
-    const int rc = emuShell({},
-                            "$CTL --device usb test-image -o a.bmp --wait 3 2>first & first=$!;"
-                            " while ! grep -q claimed " +
-                                events.string() +
-                                "; do sleep 0.05; done;"
-                                " $CTL --device usb info 2>second; echo $? > second.rc;"
-                                " wait $first");
-    EXPECT_NE(rc, 0);  // the first found no image
-    EXPECT_NE(readText(folder / "second.rc"), "0\n");
+// Until the first program holds the board, at most five seconds.
+const std::string kUntilClaimed =
+    " i=0; until grep -q claimed events || [ $i -ge 100 ]; do sleep 0.05; i=$((i+1)); done;";
+
+TEST_F(UsbProcess, ASecondProgramIsToldTheBoardIsTakenOrWaitsForIt) {
+    // The first waits for a test image that never comes, holding the board meanwhile; the
+    // second names the same board by its port, the third waits for it.
+    const int rc = emuShell(
+        {}, "$CTL --device usb test-image -o a.bmp --wait 2 2>first & first=$!;" + kUntilClaimed +
+                " $CTL --device usb:217-1 info --json 2>second; echo $? > "
+                "second.rc;"
+                " $CTL --device usb --wait-busy 20 get 2>third; echo $? > third.rc;"
+                " wait $first");
+    EXPECT_EQ(rc, cli::kExitTimeout);  // the first found no image
+    EXPECT_EQ(readText(folder / "second.rc"), "5\n");
     const std::string second = readText(folder / "second");
-    EXPECT_NE(second.find("another program or driver is using it"), std::string::npos) << second;
+    EXPECT_NE(second.find("The board at usb:217-1 is in use by another q70ctl (PID "),
+              std::string::npos)
+        << second;
+    EXPECT_NE(second.find("{\"schema\": 1, \"error\": \"busy\", \"exit\": 5, "), std::string::npos)
+        << second;
+    EXPECT_EQ(readText(folder / "third.rc"), "0\n") << readText(folder / "third");
+    EXPECT_NE(readText(folder / "third").find("Waiting up to 20 s"), std::string::npos);
+    // Only the holder and the third ever claimed the board.
+    const std::string ev = readText(events);
+    std::size_t claims = 0;
+    for (auto at = ev.find("claimed"); at != std::string::npos; at = ev.find("claimed", at + 1))
+        ++claims;
+    EXPECT_EQ(claims, 2u) << ev;
+}
+
+TEST_F(UsbProcess, EveryBoardAtOnceEachFailingOnItsOwn) {
+    // Four boards; the one on port 3 is pulled out while they are read (slowly: the eight
+    // reads take over two seconds), the one on port 2 is held by another q70ctl.
+    ASSERT_EQ(emuShell({"--port", "1", "--port", "2", "--port", "3", "--port", "4", "--serial",
+                        "A1", "--answer-delay", "250", "--unplug-at", "1500", "--unplug-port", "3"},
+                       "$CTL --device usb:217-2 test-image -o x.bmp --wait 4 2>/dev/null & h=$!;" +
+                           kUntilClaimed +
+                           " $CTL --device all info --json > all.json 2> all.err;"
+                           " echo $? > all.rc; wait $h"),
+              cli::kExitTimeout)
+        << err;
+    // Port 2 was busy: the first failure in address order.
+    EXPECT_EQ(readText(folder / "all.rc"), "5\n") << readText(folder / "all.err");
+    const std::string json = readText(folder / "all.json");
+    EXPECT_NE(json.find("\"device\": {\"address\": \"usb:217-1\", \"port\": \"217-1\", "
+                        "\"serial\": \"A1\"}}\n"),
+              std::string::npos)
+        << json;
+    EXPECT_NE(json.find("\"device\": {\"address\": \"usb:217-4\", \"port\": \"217-4\", "
+                        "\"serial\": \"\"}}\n"),
+              std::string::npos)
+        << json;
+    EXPECT_EQ(std::count(json.begin(), json.end(), '\n'), 2);
+    const std::string e = readText(folder / "all.err");
+    EXPECT_NE(e.find("\"error\": \"busy\", \"exit\": 5, "), std::string::npos) << e;
+    EXPECT_NE(e.find("\"error\": \"lost\", \"exit\": 7, "), std::string::npos) << e;
+    EXPECT_NE(e.find("\"device\": \"usb:217-3\"}"), std::string::npos) << e;
+
+    // No board at all is no success.
+    EXPECT_EQ(emu({"--vid", "abcd"}, {"--device", "all", "info"}), cli::kExitNoDevice);
+    EXPECT_NE(err.find("no Q-70 board is connected"), std::string::npos) << err;
 }
 
 TEST_F(UsbProcess, UnplugWithAReadInFlightFailsAtOnce) {
@@ -251,12 +305,12 @@ TEST_F(UsbProcess, ListShowsEveryBoardAndAPortPathPicksOne) {
               "usb:217-3 bus=217 device=2 id=1209:0001 serial=SHELF-3\n"
               "usb:217-4.2 bus=217 device=3 id=1209:0001 serial=SHELF-42\n");
     EXPECT_EQ(readText(folder / "json"),
-              "[{\"address\": \"usb:217-1\", \"port\": \"217-1\", \"bus\": 217, \"device\": 5, "
-              "\"id\": \"1209:0001\", \"serial\": \"\"}, "
-              "{\"address\": \"usb:217-3\", \"port\": \"217-3\", \"bus\": 217, \"device\": 2, "
-              "\"id\": \"1209:0001\", \"serial\": \"SHELF-3\"}, "
-              "{\"address\": \"usb:217-4.2\", \"port\": \"217-4.2\", \"bus\": 217, \"device\": 3, "
-              "\"id\": \"1209:0001\", \"serial\": \"SHELF-42\"}]\n");
+              "[{\"schema\": 1, \"address\": \"usb:217-1\", \"port\": \"217-1\", \"bus\": 217, "
+              "\"device\": 5, \"id\": \"1209:0001\", \"serial\": \"\"}, "
+              "{\"schema\": 1, \"address\": \"usb:217-3\", \"port\": \"217-3\", \"bus\": 217, "
+              "\"device\": 2, \"id\": \"1209:0001\", \"serial\": \"SHELF-3\"}, "
+              "{\"schema\": 1, \"address\": \"usb:217-4.2\", \"port\": \"217-4.2\", \"bus\": 217, "
+              "\"device\": 3, \"id\": \"1209:0001\", \"serial\": \"SHELF-42\"}]\n");
     EXPECT_NE(readText(folder / "picked").find("paper=letter"), std::string::npos);
     // Plain usb is the first board listed, which was not written.
     EXPECT_NE(readText(folder / "first").find("paper=a4"), std::string::npos);

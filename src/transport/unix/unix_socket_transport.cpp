@@ -6,12 +6,29 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 
 namespace q70::transport {
 
+namespace {
+
+// The socket's real path names the board: two spellings of one path take one lock.
+std::string socketIdentity(const std::string& path) {
+    char real[PATH_MAX];
+    if (::realpath(path.c_str(), real) != nullptr) return std::string("unix:") + real;
+    std::error_code ec;
+    return "unix:" + std::filesystem::absolute(path, ec).lexically_normal().string();
+}
+
+}  // namespace
+
 bool UnixSocketTransport::open() {
     close();
+    problem_ = {};
     sockaddr_un addr{};
     addr.sun_family = AF_UNIX;
     if (path_.empty() || path_.size() >= sizeof addr.sun_path) {
@@ -23,14 +40,25 @@ bool UnixSocketTransport::open() {
     }
     std::memcpy(addr.sun_path, path_.c_str(), path_.size() + 1);
 
+    // Before connecting: the board serves one host, and a second connection would only be
+    // turned away by it.
+    if (lock_.acquire(socketIdentity(path_)) == system::BoardLock::Result::Busy) {
+        const system::LockHolder& holder = lock_.holder();
+        problem_ = {true, holder.program, holder.pid};
+        lastError_ =
+            "The board at unix:" + path_ + " is in use by " + system::describeHolder(holder) + ".";
+        return false;
+    }
     const int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
     if (fd < 0) {
         lastError_ = std::string("Cannot create a socket: ") + std::strerror(errno);
+        lock_.release();
         return false;
     }
     if (::connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
         const int err = errno;
         ::close(fd);
+        lock_.release();
         lastError_ = (err == ENOENT || err == ECONNREFUSED)
                          ? "No board is listening on " + path_ + "."
                          : "Cannot connect to " + path_ + ": " + std::strerror(err);
@@ -74,9 +102,14 @@ link::ReadResult UnixSocketTransport::readPacket(link::PacketBuffer& buffer, int
 }
 
 void UnixSocketTransport::close() {
-    if (fd_ < 0) return;
-    ::close(fd_);
+    if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
+    lock_.release();
+}
+
+link::DeviceLocation UnixSocketTransport::location() const {
+    if (fd_ < 0) return {};
+    return {"unix:" + path_, {}, {}, false};
 }
 
 }  // namespace q70::transport

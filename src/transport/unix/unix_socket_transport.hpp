@@ -5,6 +5,7 @@
 #include <string>
 
 #include "link/transport.hpp"
+#include "system/board_lock.hpp"
 
 namespace q70::transport {
 
@@ -21,11 +22,15 @@ class UnixSocketTransport : public link::DeviceTransport {
     link::ReadResult readPacket(link::PacketBuffer& buffer, int maxWaitMs) override;
     void close() override;
     const char* lastError() const override { return lastError_.c_str(); }
+    link::OpenProblem openProblem() const override { return problem_; }
+    link::DeviceLocation location() const override;
 
   private:
     std::string path_;
     int fd_ = -1;
     std::string lastError_;
+    link::OpenProblem problem_;
+    system::BoardLock lock_;
 };
 
 }  // namespace q70::transport

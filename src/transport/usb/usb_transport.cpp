@@ -97,12 +97,32 @@ bool UsbTransport::stillThere() {
 bool UsbTransport::fail(usb::OpenProblem problem, const std::string& where, int libusbError) {
     lastError_ = usb::describeOpenProblem(problem, ids_, where,
                                           libusbError != 0 ? errorName(libusbError) : "");
+    // Claimed by a program that takes no lock of ours, or by a kernel driver.
+    problem_.busy = problem == usb::OpenProblem::Busy;
     close();
     return false;
 }
 
+bool UsbTransport::lockBoard(const std::string& port) {
+    // The port path is the board's identity: usb and usb:BUS-PORT reaching the same board
+    // take the same lock.
+    const std::string address = "usb:" + port;
+    if (lock_.acquire(address) != system::BoardLock::Result::Busy) return true;
+    const system::LockHolder& holder = lock_.holder();
+    problem_ = {true, holder.program, holder.pid};
+    lastError_ =
+        "The board at " + address + " is in use by " + system::describeHolder(holder) + ".";
+    return false;
+}
+
+link::DeviceLocation UsbTransport::location() const {
+    if (handle_ == nullptr) return {};
+    return {"usb:" + openPort_, openPort_, serial_, true};
+}
+
 bool UsbTransport::open() {
     close();
+    problem_ = {};
     if (context_ == nullptr) {
         const int rc = libusb_init(&context_);
         if (rc != 0) {
@@ -125,6 +145,7 @@ bool UsbTransport::open() {
     libusb_device* device = nullptr;
     // Of several boards the first in the order q70ctl list shows them.
     libusb_device* best = nullptr;
+    std::uint8_t serialIndex = 0;
     for (ssize_t i = 0; i < count; ++i) {
         libusb_device_descriptor desc{};
         if (libusb_get_device_descriptor(list[i], &desc) != 0) continue;
@@ -134,6 +155,7 @@ bool UsbTransport::open() {
         if (match && (best == nullptr || boardOrder(list[i], best))) {
             best = list[i];
             ids_ = {desc.idVendor, desc.idProduct};
+            serialIndex = desc.iSerialNumber;
         }
     }
     if (best != nullptr) device = libusb_ref_device(best);
@@ -149,6 +171,13 @@ bool UsbTransport::open() {
 
     const std::string where = "bus " + std::to_string(libusb_get_bus_number(device)) + " device " +
                               std::to_string(libusb_get_device_address(device));
+    openPort_ = portPath(device);
+    if (openPort_.empty()) openPort_ = std::to_string(libusb_get_bus_number(device));
+    if (!lockBoard(openPort_)) {
+        libusb_unref_device(device);
+        close();
+        return false;
+    }
     int rc = libusb_open(device, &handle_);
     if (rc != 0) {
         handle_ = nullptr;
@@ -185,6 +214,13 @@ bool UsbTransport::open() {
 
     inTransfer_ = libusb_alloc_transfer(0);
     if (inTransfer_ == nullptr) return fail(usb::OpenProblem::Other, where, LIBUSB_ERROR_NO_MEM);
+    serial_.clear();
+    if (serialIndex != 0) {
+        unsigned char text[128] = {};
+        const int n =
+            libusb_get_string_descriptor_ascii(handle_, serialIndex, text, sizeof text - 1);
+        if (n > 0) serial_.assign(reinterpret_cast<const char*>(text), static_cast<std::size_t>(n));
+    }
     lastError_.clear();
     return true;
 }
@@ -261,11 +297,14 @@ void UsbTransport::releaseInTransfer() {
 
 void UsbTransport::close() {
     releaseInTransfer();
-    if (handle_ == nullptr) return;
-    if (claimed_) libusb_release_interface(handle_, endpoints_.interfaceNumber);
-    claimed_ = false;
-    libusb_close(handle_);
-    handle_ = nullptr;
+    if (handle_ != nullptr) {
+        if (claimed_) libusb_release_interface(handle_, endpoints_.interfaceNumber);
+        claimed_ = false;
+        libusb_close(handle_);
+        handle_ = nullptr;
+    }
+    // Only once the board is let go may another program take it.
+    lock_.release();
 }
 
 bool listUsbBoards(std::uint16_t vendorId, std::uint16_t productId,

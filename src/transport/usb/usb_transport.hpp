@@ -10,6 +10,7 @@
 #include "link/device_address.hpp"
 
 #include "link/transport.hpp"
+#include "system/board_lock.hpp"
 #include "transport/usb/usb_logic.hpp"
 
 struct libusb_context;
@@ -35,6 +36,8 @@ class UsbTransport : public link::DeviceTransport {
     void close() override;
     bool stillThere() override;
     const char* lastError() const override { return lastError_.c_str(); }
+    link::OpenProblem openProblem() const override { return problem_; }
+    link::DeviceLocation location() const override;
 
     // Whether libusb tells of arrivals and removals here; without it the link's reconnect
     // timer finds the board by trying to open it.
@@ -45,6 +48,8 @@ class UsbTransport : public link::DeviceTransport {
     void startHotplug();
     void pumpEvents();
     bool fail(usb::OpenProblem problem, const std::string& where, int libusbError);
+    // Takes the board's lock, named after its port path; false when another program has it.
+    bool lockBoard(const std::string& port);
     void releaseInTransfer();
 
     usb::UsbIds ids_;
@@ -58,6 +63,10 @@ class UsbTransport : public link::DeviceTransport {
     int inDone_ = 0;  // set by the completion callback
     std::array<std::uint8_t, link::kPacketSize> inBuffer_{};
     std::string lastError_;
+    link::OpenProblem problem_;
+    system::BoardLock lock_;
+    std::string openPort_;  // of the board open now
+    std::string serial_;
     bool hotplug_ = false;
     int hotplugHandle_ = 0;
     bool arrived_ = false;  // a matching device arrived since the last failed open

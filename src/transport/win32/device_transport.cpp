@@ -90,6 +90,15 @@ void drainMessage(HANDLE h, OVERLAPPED* ov) {
     }
 }
 
+// Device names are not case-sensitive: \\.\CPYBRD0 and \\.\cpybrd0 are one board.
+std::string deviceIdentity(const std::string& path) {
+    std::string id = path;
+    for (char& c : id) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return id;
+}
+
 }  // namespace
 
 struct Win32DeviceTransport::Overlapped {
@@ -194,6 +203,13 @@ bool Win32DeviceTransport::isOpen() const {
 
 bool Win32DeviceTransport::open() {
     close();
+    problem_ = {};
+    if (lock_.acquire(deviceIdentity(path_)) == system::BoardLock::Result::Busy) {
+        const system::LockHolder& holder = lock_.holder();
+        problem_ = {true, holder.program, holder.pid};
+        lastError_ = path_ + " is in use by " + system::describeHolder(holder) + ".";
+        return false;
+    }
     const std::wstring name = system::widen(path_);
     // Exclusive, as the board's driver expects: no sharing, no security attributes.
     HANDLE h = INVALID_HANDLE_VALUE;
@@ -217,6 +233,9 @@ bool Win32DeviceTransport::open() {
     }
     if (h == INVALID_HANDLE_VALUE) {
         lastError_ = openErrorText(path_, err);
+        // Held by a program that takes no lock of ours.
+        problem_.busy = err == ERROR_PIPE_BUSY || err == ERROR_SHARING_VIOLATION;
+        lock_.release();
         return false;
     }
     // A pipe delivers bytes unless asked for messages, and answers would run together.
@@ -225,6 +244,7 @@ bool Win32DeviceTransport::open() {
         if (!::SetNamedPipeHandleState(h, &readMode, nullptr, nullptr)) {
             lastError_ = path_ + " is not a message pipe: " + systemMessage(::GetLastError()) + ".";
             ::CloseHandle(h);
+            lock_.release();
             return false;
         }
     }
@@ -340,6 +360,12 @@ void Win32DeviceTransport::close() {
     readPending_ = false;
     io_.reset();
     handle_ = INVALID_HANDLE_VALUE;
+    lock_.release();
+}
+
+link::DeviceLocation Win32DeviceTransport::location() const {
+    if (!isOpen()) return {};
+    return {path_, {}, {}, false};
 }
 
 }  // namespace q70::transport

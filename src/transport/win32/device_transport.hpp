@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "link/transport.hpp"
+#include "system/board_lock.hpp"
 
 namespace q70::transport {
 
@@ -35,6 +36,8 @@ class Win32DeviceTransport : public link::DeviceTransport {
     link::ReadResult readPacket(link::PacketBuffer& buffer, int maxWaitMs) override;
     void close() override;
     const char* lastError() const override { return lastError_.c_str(); }
+    link::OpenProblem openProblem() const override { return problem_; }
+    link::DeviceLocation location() const override;
 
     // The handle is overlapped (false: the worker thread reads).
     bool overlapped() const { return overlapped_; }
@@ -51,6 +54,8 @@ class Win32DeviceTransport : public link::DeviceTransport {
     void* handle_;  // HANDLE; INVALID_HANDLE_VALUE when closed
     bool overlapped_ = true;
     std::string lastError_;
+    link::OpenProblem problem_;
+    system::BoardLock lock_;
 
     // Overlapped state: one read and one write structure with their events.
     struct Overlapped;

@@ -1,6 +1,6 @@
-#include "sim/srecord.hpp"
+#include "firmware/srecord.hpp"
 
-namespace q70::sim {
+namespace q70::firmware {
 namespace {
 
 int hexValue(char c) {
@@ -12,26 +12,36 @@ int hexValue(char c) {
 
 }  // namespace
 
-std::optional<SRecord> parseSRecord(std::string_view line) {
-    if (line.size() < 4 || (line[0] != 'S' && line[0] != 's')) return std::nullopt;
-    if (line[1] < '0' || line[1] > '9') return std::nullopt;
+std::optional<SRecord> parseSRecord(std::string_view line, SRecordProblem* why) {
+    const auto refuse = [why](SRecordProblem p) -> std::optional<SRecord> {
+        if (why != nullptr) *why = p;
+        return std::nullopt;
+    };
+    if (why != nullptr) *why = SRecordProblem::None;
+    if (line.size() < 2 || (line[0] != 'S' && line[0] != 's')) {
+        return refuse(SRecordProblem::NoRecord);
+    }
+    if (line[1] < '0' || line[1] > '9') return refuse(SRecordProblem::NoRecord);
     const std::string_view hex = line.substr(2);
-    if (hex.size() % 2 != 0) return std::nullopt;
+    if (hex.size() % 2 != 0) return refuse(SRecordProblem::NotHex);
 
     std::vector<std::uint8_t> raw;
     raw.reserve(hex.size() / 2);
     for (std::size_t i = 0; i < hex.size(); i += 2) {
         const int hi = hexValue(hex[i]);
         const int lo = hexValue(hex[i + 1]);
-        if (hi < 0 || lo < 0) return std::nullopt;
+        if (hi < 0 || lo < 0) return refuse(SRecordProblem::NotHex);
         raw.push_back(static_cast<std::uint8_t>(hi * 16 + lo));
     }
     // raw: count, count - 1 bytes of address and data, checksum.
+    if (raw.empty()) return refuse(SRecordProblem::CountMismatch);
     const std::size_t count = raw[0];
-    if (count < 1 || raw.size() != count + 1) return std::nullopt;
+    if (count < 1 || raw.size() != count + 1) return refuse(SRecordProblem::CountMismatch);
     unsigned sum = 0;
     for (std::size_t i = 0; i < count; ++i) sum += raw[i];
-    if (static_cast<std::uint8_t>(~sum & 0xFF) != raw[count]) return std::nullopt;
+    if (static_cast<std::uint8_t>(~sum & 0xFF) != raw[count]) {
+        return refuse(SRecordProblem::Checksum);
+    }
 
     SRecord record;
     record.type = line[1];
@@ -49,4 +59,4 @@ std::string headerText(const SRecord& s0) {
     return text;
 }
 
-}  // namespace q70::sim
+}  // namespace q70::firmware
