@@ -174,17 +174,18 @@ class Outcome:
 
     def failure(self, step, device=None):
         """The first failure of this run as a Failure (None when q70ctl succeeded)."""
+        lines = [line for line in self.stderr.splitlines() if line.strip()]
+        last = lines[-1].strip() if lines else ''
+        # PowerShell may end with status 0 when the program is not there at all.
+        if self.rc == 127 or 'CommandNotFoundException' in self.stderr:
+            return Failure('missing', 'q70ctl could not be run on the host (%s): %s' % (self.command, last),
+                           rc=self.rc, device=device, step=step)
         if self.rc == 0 and not self.errors:
             return None
         if self.errors:
             e = self.errors[0]
             return Failure(str(e.get('error')), str(e.get('message', '')).strip(),
                            rc=e.get('exit', self.rc), device=e.get('device', device), step=step)
-        lines = [line for line in self.stderr.splitlines() if line.strip()]
-        last = lines[-1].strip() if lines else ''
-        if self.rc == 127 or 'CommandNotFoundException' in self.stderr or 'is not recognized' in self.stderr:
-            return Failure('missing', 'q70ctl could not be run on the host (%s): %s' % (self.command, last),
-                           rc=self.rc, device=device, step=step)
         return Failure(_CLASS_OF_EXIT.get(self.rc, 'failed'),
                        last or 'q70ctl ended with exit status %d' % self.rc,
                        rc=self.rc, device=device, step=step)
