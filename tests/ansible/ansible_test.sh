@@ -213,7 +213,7 @@ case_faults() {
     recap info-bad room-3 failed=0 ignored=1
 
     # Without ignore_errors, as an administrator's play would run: the recap counts them.
-    play recap "$src/ansible/playbooks/fleet.yml" -e "firmware_file=$fleet/Q70V121.mot" -e images="$work/images"
+    play recap "$src/ansible/playbooks/fleet.yml" -e "firmware_file=$fleet/Q70V121.mot"
     recap recap room-1 failed=0
     recap recap room-2 failed=1
     recap recap room-3 failed=1
@@ -432,10 +432,10 @@ case_readme() {
     # order of the hosts within a task.
     "$here/sim_fleet.sh" start "$fleet" --hosts 3 --bin "$bin"
     local runs=(first second check) shown_dir=/tmp/q70-fleet
-    play first "$src/ansible/playbooks/fleet.yml" -e "firmware_file=$fleet/Q70V121.mot" -e images="$work/images"
-    play second "$src/ansible/playbooks/fleet.yml" -e "firmware_file=$fleet/Q70V121.mot" -e images="$work/images"
-    play check "$src/ansible/playbooks/fleet.yml" --check --diff -e "firmware_file=$fleet/Q70V121.mot" \
-        -e images="$work/images" -e paper=letter
+    play first "$src/ansible/playbooks/fleet.yml" -e "firmware_file=$fleet/Q70V121.mot"
+    play second "$src/ansible/playbooks/fleet.yml" -e "firmware_file=$fleet/Q70V121.mot"
+    play check "$src/ansible/playbooks/fleet.yml" -e "firmware_file=$fleet/Q70V121.mot" --check --diff \
+        -e paper=letter
     local n=0 run
     for run in "${runs[@]}"; do
         n=$((n + 1))
@@ -443,14 +443,14 @@ case_readme() {
         awk -v n="$n" '/^```console$/ {inside = 1; block = ""; next}
              /^```$/ && inside {inside = 0; if (block ~ /PLAY \[Boards of the meeting rooms\]/ && ++seen == n) {printf "%s", block; exit}}
              inside {block = block $0 "\n"}' "$src/README.md" | sed -n '/^PLAY \[/,$p' | normalise >"$work/$run.readme"
-        sed "s|$fleet|$shown_dir|g; s|$work/images|images|g" "$work/$run.out" | normalise >"$work/$run.actual"
+        sed "s|$fleet|$shown_dir|g" "$work/$run.out" | normalise >"$work/$run.actual"
         diff -u "$work/$run.readme" "$work/$run.actual" >"$work/$run.diff" || {
             cat "$work/$run.diff"
             fail "the README's $run run is not what the playbook prints"
         }
     done
-    ls "$work/images"/*.bmp >/dev/null 2>&1 || fail "no test image reached the controller"
-    [ "$(ls "$work/images" | wc -l)" -eq 6 ] || fail "not one test image per board: $(ls "$work/images")"
+    ls "$fleet/images"/*.bmp >/dev/null 2>&1 || fail "no test image reached the controller"
+    [ "$(ls "$fleet/images" | wc -l)" -eq 6 ] || fail "not one test image per board: $(ls "$fleet/images")"
 }
 
 # Lines sorted within each task, since the hosts answer in any order; blank lines dropped.

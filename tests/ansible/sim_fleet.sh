@@ -11,8 +11,9 @@
 # start: hosts room-1 ... room-N (default 3), boards a and b on each; board a runs firmware
 # "Q70 Ver 1.20" with A4 paper, board b "Q70 Ver 1.21" with letter paper; both offer a test
 # image every 3 s. --board adds q70-board-sim options to one board (repeatable), --absent
-# leaves a board's socket without a server. Writes DIR/inventory.yml (group meeting_rooms)
-# and DIR/Q70V121.mot; the boards log their requests in DIR/HOST/board-B.log.
+# leaves a board's socket without a server. Writes DIR/inventory.yml (group meeting_rooms,
+# test images to DIR/images), DIR/Q70V121.mot and DIR/collections (this tree's collection,
+# for ANSIBLE_COLLECTIONS_PATH); the boards log their requests in DIR/HOST/board-B.log.
 # firmware: writes an S-record file whose S0 header is HEADER, N data records (default
 # 64); --bad-line N spoils the checksum of line N.
 set -euo pipefail
@@ -137,7 +138,11 @@ start() {
         echo "  vars:"
         echo "    ansible_connection: local"
         echo "    ansible_python_interpreter: /usr/bin/python3"
+        echo "    q70_images: $dir/images"
     } >>"$inventory"
+    # This source tree's collection, for ANSIBLE_COLLECTIONS_PATH=$dir/collections.
+    mkdir -p "$dir/collections/ansible_collections/q70"
+    ln -sfn "$(cd "$(dirname "$0")/../../ansible" && pwd)" "$dir/collections/ansible_collections/q70/utility"
     # Each board says when it listens.
     local out waited=0
     for out in "$dir"/*/board-*.out; do
