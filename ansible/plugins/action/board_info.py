@@ -64,6 +64,7 @@ class ActionModule(ActionBase):
     @staticmethod
     def _report(boards, failures):
         result = {'boards': sorted(boards, key=lambda b: str(b.get('device')))}
+        failures = sorted(failures, key=lambda f: str(f.device))
         if failures:
             result['failed'] = True
             result['errors'] = [f.result() for f in failures]
