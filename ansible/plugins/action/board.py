@@ -152,7 +152,7 @@ class ActionModule(ActionBase):
             else:
                 doc = ctl.document(image_args, 'test-image', device)
                 r['test_image'] = {
-                    'path': doc.get('path', doc.get('bmp', args['test_image'])),
+                    'path': doc.get('bmp') or args['test_image'],
                     'width': doc.get('width'),
                     'height': doc.get('height'),
                 }
