@@ -223,6 +223,7 @@ case_firmware() {
         recap damaged $h failed=0 ignored=1
         [ "$(firmware_requests $h a)$(firmware_requests $h b)" = 00 ] || fail "$h: the damaged file reached a board"
     done
+    grep -q 'line 9.*nothing was sent to the board' "$work/damaged.out" || fail "the damaged file's bad line is not told"
 
     # In check mode: reported for the older board, nothing sent.
     play check "$here/playbooks/board.yml" --check --diff -e "{\"firmware\": \"$good\",

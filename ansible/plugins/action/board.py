@@ -91,7 +91,6 @@ class ActionModule(ActionBase):
         r['test_image'] = None
 
         device = self._pick_device(ctl, args['device'])
-        r['device'] = device
         board = ctl.info(device)
         self._before = board
         r['device'] = device or board.get('device')
@@ -176,12 +175,13 @@ class ActionModule(ActionBase):
     def _check_firmware(self, ctl, firmware):
         outcome = ctl.run(['firmware-check', firmware, '--json'])
         docs = [d for d in outcome.documents if isinstance(d, dict) and 'valid' in d]
-        if docs and not docs[0].get('valid'):
-            bad = docs[0].get('bad-lines') or []
-            raise Failure('bad-file', '%s is not a firmware file q70ctl can send (bad lines: %s); nothing was sent'
-                          % (firmware, ', '.join(str(n) for n in bad[:10]) or 'none listed'),
-                          rc=outcome.rc, step='firmware-check')
         failure = outcome.failure('firmware-check')
+        if docs and not docs[0].get('valid'):
+            bad = ', '.join(str(n) for n in (docs[0].get('bad-lines') or [])[:10])
+            if failure is None or failure.failure_class != 'bad-file':
+                failure = Failure('bad-file', '%s is not a firmware file q70ctl can send (bad lines: %s)'
+                                  % (firmware, bad or 'none listed'), rc=outcome.rc, step='firmware-check')
+            failure.msg += '; nothing was sent to the board'
         if failure:
             raise failure
         if not docs:

@@ -212,7 +212,7 @@ class Q70ctl:
     def command_line(self, args, devices=()):
         """The line the host's shell runs for q70ctl with these arguments."""
         words = []
-        for device in devices:
+        for device in filter(None, devices):
             words += ['--device', device]
         if self.timeout is not None:
             words += ['--timeout', str(self.timeout)]
@@ -231,7 +231,7 @@ class Q70ctl:
     def shown(self, args, devices=()):
         """The command as a user would type it, for reports."""
         words = [self.path or 'q70ctl']
-        for device in devices:
+        for device in filter(None, devices):
             words += ['--device', device]
         words += list(args)
         return ' '.join(shlex.quote(str(w)) for w in words)
@@ -255,8 +255,7 @@ class Q70ctl:
 
     def document(self, args, step, device=None):
         """Runs a one-board command; its one JSON document, or raises Failure."""
-        devices = [device] if device else []
-        outcome = self.run_retrying(list(args) + ['--json'], devices)
+        outcome = self.run_retrying(list(args) + ['--json'], [device])
         failure = outcome.failure(step, device)
         if failure:
             raise failure
