@@ -15,6 +15,7 @@ Q70_PACKAGES=(
     lintian appstream bash-completion
     fonts-noto-cjk fonts-wine
     g++-mingw-w64-x86-64-posix mingw-w64-tools googletest wine wine64 nsis zip
+    ansible-core
 )
 
 q70_install_deps() {

@@ -87,6 +87,13 @@ expected+=(
     usr/share/doc/q70-utility/changelog.gz
     usr/share/doc/q70-utility/copyright
 )
+# The Ansible collection: every file of ansible/ in the source tree.
+collection=usr/share/ansible/collections/ansible_collections/q70/utility
+source_tree=$(cd "$(dirname "$0")/../.." && pwd)
+while IFS= read -r file; do
+    expected+=("$collection/$file")
+done < <(cd "$source_tree/ansible" &&
+    find . -type f ! -name '*.pyc' ! -name '*.tar.gz' ! -path '*/__pycache__/*' -printf '%P\n')
 programs=(q70ctl q70-board-sim)
 if [ "$with_gui" = ON ]; then
     programs+=(q70uty)
@@ -178,6 +185,19 @@ if [ "$with_gui" = ON ]; then
     grep -q "<project_license>$project_licence</project_license>" "$metainfo" ||
         fail "AppStream's licence differs from the copyright file's ($project_licence)"
     grep -q "<release version=\"$version\"" "$metainfo" || fail "AppStream lacks release $version"
+fi
+
+echo "== the Ansible collection"
+grep -q 'ansible-core' <<<"$(dpkg-deb --field "$deb" Suggests)" || fail "Suggests lacks ansible-core"
+grep -qx "version: $version" "$root/$collection/galaxy.yml" ||
+    fail "the collection's galaxy.yml is not at version $version"
+if command -v ansible-doc >/dev/null; then
+    # Found where the package puts it, with nothing else on the collections path.
+    if ! ANSIBLE_COLLECTIONS_PATH=$root/usr/share/ansible/collections ANSIBLE_HOME=$work/ansible \
+        ansible-doc q70.utility.board_info >"$work/ansible-doc.out" 2>&1; then
+        cat "$work/ansible-doc.out"
+        fail "ansible-doc does not find q70.utility.board_info in the package"
+    fi
 fi
 
 echo "== installed q70ctl with a per-user folder"
