@@ -286,7 +286,8 @@ std::optional<Failure> checkBeforeUpdate(Environment& env, const std::string& pa
     }
     std::string message = c.records == 0 ? path + " holds no S-records"
                                          : path + " is no good S-record file (" +
-                                               std::to_string(c.badLineCount) + " bad lines)";
+                                               std::to_string(c.badLineCount) +
+                                               (c.badLineCount == 1 ? " bad line)" : " bad lines)");
     return Failure{ErrorClass::BadFile,
                    message + "; nothing was sent (--no-check sends it as it is)"};
 }

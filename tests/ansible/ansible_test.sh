@@ -355,6 +355,17 @@ case_docs() {
         fail "the documentation and the action plugins disagree"
     }
 
+    # The default q70ctl path on Windows is where the installer puts the programs.
+    local folder
+    folder=$(sed -n 's/^set(CPACK_PACKAGE_INSTALL_DIRECTORY "\(.*\)")$/\1/p' "$src/packaging/windows.cmake")
+    [ -n "$folder" ] || fail "packaging/windows.cmake names no install folder"
+    grep -qF "'$folder\\\\bin\\\\q70ctl.exe'" "$src/ansible/plugins/plugin_utils/q70ctl.py" ||
+        fail "the Windows default q70ctl path is not $folder\\bin\\q70ctl.exe"
+    for f in README.md plugins/modules/board.py plugins/modules/board_info.py; do
+        grep -qF "%ProgramFiles%\\$folder\\bin\\q70ctl.exe" "$src/ansible/$f" ||
+            fail "$f does not name %ProgramFiles%\\$folder\\bin\\q70ctl.exe"
+    done
+
     # Version and licence follow the project's; the tarball holds what is needed.
     grep -qx "version: $version" "$src/ansible/galaxy.yml" || fail "galaxy.yml is not at version $version"
     grep -q 'LicenseRef-proprietary' "$src/ansible/LICENSE" || fail "LICENSE does not name the project's licence"

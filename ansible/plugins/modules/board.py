@@ -106,7 +106,7 @@ options:
     description:
       - The path of q70ctl on the managed host.
       - Without it, C(q70ctl) from the PATH on Linux and other POSIX hosts,
-        C(%ProgramFiles%\Q-70 Utility\q70ctl.exe) (where the installer puts it) on Windows.
+        C(%ProgramFiles%\Q-70 Utility\bin\q70ctl.exe) (where the installer puts it) on Windows.
     type: str
   timeout:
     description: The longest wait for one answer of the board, in milliseconds (q70ctl's C(--timeout)).

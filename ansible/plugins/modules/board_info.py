@@ -39,7 +39,7 @@ options:
     description:
       - The path of q70ctl on the managed host.
       - Without it, C(q70ctl) from the PATH on Linux and other POSIX hosts,
-        C(%ProgramFiles%\Q-70 Utility\q70ctl.exe) on Windows.
+        C(%ProgramFiles%\Q-70 Utility\bin\q70ctl.exe) on Windows.
     type: str
   timeout:
     description: The longest wait for one answer of a board, in milliseconds (q70ctl's C(--timeout)).

@@ -35,7 +35,7 @@ SCHEMA = 1
 _CLASS_OF_EXIT = {2: 'usage', 3: 'no-device', 4: 'timeout', 5: 'busy', 6: 'refused', 7: 'lost'}
 
 # Where the Windows installer puts q70ctl.exe, as a PowerShell expression.
-_WINDOWS_DEFAULT = "(Join-Path $env:ProgramFiles 'Q-70 Utility\\q70ctl.exe')"
+_WINDOWS_DEFAULT = "(Join-Path $env:ProgramFiles 'Q-70 Utility\\bin\\q70ctl.exe')"
 
 _CLOCK = re.compile(r'^\d{4}-\d{2}-\d{2}T\d{2}:\d{2}$')
 
