@@ -97,6 +97,8 @@ std::string BoardCli::faultHelp(const std::string& awayUntil) {
            awayUntil + R"();
             key after=N first lets N answer packets of that request out
             (e.g. lose:code=4:after=20 vanishes in the middle of a test image)
+  forget    acknowledge the request but do not carry it out (a write the board
+            says it took and forgets: forget:code=18 keeps the old paper size)
 
 Keys for every kind:
   code=N    only requests with this code (1 info, 2 status, 4 test image, 5 date

@@ -29,6 +29,7 @@ constexpr KindName kKinds[] = {
     {FaultKind::AnswerNoAction, "fe"}, {FaultKind::AnswerContinue, "ff"},
     {FaultKind::ShortPacket, "short"}, {FaultKind::MismatchedCode, "mismatch"},
     {FaultKind::Silence, "silence"},   {FaultKind::Lose, "lose"},
+    {FaultKind::Forget, "forget"},
 };
 
 struct Setting {
@@ -57,7 +58,7 @@ bool parseFault(std::string_view text, Fault& out, std::string& error) {
     }
     if (!known) {
         error = "Bad fault " + quoted +
-                ": it must start with fe, ff, short, mismatch, silence or lose.";
+                ": it must start with fe, ff, short, mismatch, silence, lose or forget.";
         return false;
     }
 

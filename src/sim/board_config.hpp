@@ -12,7 +12,7 @@
 
 namespace q70::sim {
 
-// KIND[:key=value]... with KIND one of fe, ff, short, mismatch, silence, lose and the keys
+// KIND[:key=value]... with KIND one of fe, ff, short, mismatch, silence, lose, forget and the keys
 // code, from, skip, times (all kinds), size (short), answer (mismatch), after and down
 // (lose). Numbers are decimal or 0x-prefixed hex.
 bool parseFault(std::string_view text, Fault& out, std::string& error);

@@ -195,6 +195,9 @@ bool SimulatedBoard::receive(std::span<const std::uint8_t> packet) {
         }
         case FaultKind::Silence:
             break;
+        case FaultKind::Forget:
+            answerCode(code::Acknowledge);
+            break;
         case FaultKind::Lose:
             if (fault->answerPackets == 0) {
                 vanish(fault->downMs);

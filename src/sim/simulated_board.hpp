@@ -38,6 +38,7 @@ enum class FaultKind {
     MismatchedCode,  // answer with a code that fits neither the request nor "any request"
     Silence,         // no answer at all
     Lose,            // the board vanishes from the link, and comes back later
+    Forget,          // acknowledge the request without carrying it out
 };
 
 // One rule for misbehaving. A request matches when its code and its number fit; the

@@ -167,25 +167,29 @@ case_fleet() {
 case_faults() {
     # room-1/a refuses its first clock write; room-2/b its first paper write (its third
     # paper request: the task reads the board, and q70ctl set reads it again before it
-    # writes); room-3/a never answers; room-3/b is not there at all.
+    # writes); room-2/a acknowledges its first time-stamp write and keeps the old value;
+    # room-3/a never answers; room-3/b is not there at all.
     "$here/sim_fleet.sh" start "$fleet" --hosts 3 --bin "$bin" --board 'room-1/a=--fault fe:code=5' \
+        --board 'room-2/a=--fault forget:code=20:skip=2' \
         --board 'room-2/b=--fault fe:code=18:skip=2' --board 'room-3/a=--fault silence:times=0' \
         --absent room-3/b
     local wanted='"settings": {"paper": "a4", "time_stamp": false}'
     play faults "$here/playbooks/board.yml" -e "{$wanted, \"expect\": {\"room-1/a\": \"refused\",
-        \"room-1/b\": \"changed\", \"room-2/a\": \"changed\", \"room-2/b\": \"refused\",
+        \"room-1/b\": \"changed\", \"room-2/a\": \"not-kept\", \"room-2/b\": \"refused\",
         \"room-3/a\": \"timeout\", \"room-3/b\": \"no-device\"}}"
     recap faults room-1 failed=0 ignored=1
     recap faults room-2 failed=0 ignored=1
     recap faults room-3 failed=0 ignored=1
     # The refused clock came after the settings: they are on room-1/a.
-    holds "beside the failing boards" "time-stamp=disable margin=disable paper=a4*" room-1/a room-1/b room-2/a
+    holds "beside the failing boards" "time-stamp=disable margin=disable paper=a4*" room-1/a room-1/b
+    holds "the forgotten time stamp" "time-stamp=enable*" room-2/a
     holds "the refused paper" "*paper=letter*" room-2/b
     grep -q '"failure_class": "refused"' "$work/faults.out" || fail "no refused class in the output"
+    grep -q 'keeps time-stamp=enable' "$work/faults.out" || fail "the kept time stamp is not named"
 
-    # Run again: room-1/a has nothing left to change, room-2/b takes its paper now, room-3
-    # fails as before.
-    play again "$here/playbooks/board.yml" -e "{$wanted, \"expect\": {\"room-2/b\": \"changed\",
+    # Run again: room-1/a has nothing left to change, room-2 takes its time stamp and paper
+    # now, room-3 fails as before.
+    play again "$here/playbooks/board.yml" -e "{$wanted, \"expect\": {\"room-2/a\": \"changed\", \"room-2/b\": \"changed\",
         \"room-3/a\": \"timeout\", \"room-3/b\": \"no-device\"}}"
     recap again room-1 changed=0 failed=0 ignored=0
     recap again room-2 changed=1 failed=0 ignored=0

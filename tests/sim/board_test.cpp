@@ -290,7 +290,11 @@ TEST_F(BoardTest, AnswerFaultsReplaceTheAnswerAndLeaveTheRequestUndone) {
     board.addFault({.kind = FaultKind::MismatchedCode,
                     .requestCode = code::SaveMode,
                     .answerCode = code::PrintMode});
+    board.addFault({.kind = FaultKind::Forget, .requestCode = code::TimeStamp});
 
+    // Acknowledged, and still the old value.
+    EXPECT_EQ(one(encodeWithByte(code::TimeStamp, 0)).bytes[4], code::Acknowledge);
+    EXPECT_EQ(board.settings().timeStamp, 1);
     EXPECT_EQ(bytesOf(one(encodeWithByte(code::Paper, 1))),
               (std::vector<std::uint8_t>{1, 0, 0, 0, 0xFE}));
     EXPECT_EQ(board.settings().paper, 0);
@@ -420,6 +424,9 @@ TEST(BoardConfig, FaultSpecs) {
     ASSERT_TRUE(sim::parseFault("silence", f, error));
     EXPECT_EQ(f.kind, FaultKind::Silence);
     EXPECT_EQ(f.requestCode, -1);
+    ASSERT_TRUE(sim::parseFault("forget:code=18", f, error));
+    EXPECT_EQ(f.kind, FaultKind::Forget);
+    EXPECT_EQ(sim::describeFault(f), "forget:code=18:times=1");
     ASSERT_TRUE(sim::parseFault("short:size=1", f, error));
     EXPECT_EQ(f.shortSize, 1);
 
