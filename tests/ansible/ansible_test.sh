@@ -259,7 +259,8 @@ case_firmware() {
 case_lock() {
     "$here/sim_fleet.sh" start "$fleet" --hosts 1 --bin "$bin"
     local big=$work/big.mot
-    "$here/sim_fleet.sh" firmware "$big" "Q70 Ver 2.00" --records 2400
+    # About 17 s of update: room for a busy play on a loaded machine.
+    "$here/sim_fleet.sh" firmware "$big" "Q70 Ver 2.00" --records 4800
     local one='"only": "board-a", "hosts_pattern": "room-1"'
 
     # A long update holds the board; a second play meanwhile fails as busy at once, a third

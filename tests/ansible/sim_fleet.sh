@@ -57,7 +57,7 @@ write_firmware() {
             printf -v b '%02X' $(((r * 16 + i) & 255))
             data+=$b
         done
-        printf -v address '%04X' $((0x1000 + r * 16))
+        printf -v address '%04X' $(((0x1000 + r * 16) & 0xFFFF))  # long files wrap around
         srecord 1 "$address" "$data"
         lines+=("$record")
     done
