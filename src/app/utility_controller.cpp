@@ -3,11 +3,13 @@
 #include <algorithm>
 #include <filesystem>
 #include <system_error>
+#include <utility>
 
 #include "app/window_placement.hpp"
 #include "config/paths.hpp"
 #include "config/text_decoding.hpp"
 #include "window/control_ids.hpp"
+#include "window/dialog_template.hpp"
 
 namespace q70::app {
 
@@ -30,6 +32,13 @@ bool isSettingWrite(std::uint8_t c) {
     return link::isSettingCode(c) || c == code::SetDateTime;
 }
 
+// The controls a user operates or follows, which a screen reader must be able to name.
+bool takesPart(window::ControlKind kind) {
+    using K = window::ControlKind;
+    return kind == K::PushButton || kind == K::RadioButton || kind == K::Edit ||
+           kind == K::DatePicker || kind == K::TimePicker || kind == K::ProgressBar;
+}
+
 }  // namespace
 
 UtilityController::UtilityController(window::WindowView& view, link::DeviceTransport& transport,
@@ -42,6 +51,8 @@ UtilityController::UtilityController(window::WindowView& view, link::DeviceTrans
       texts_(texts),
       image_(image),
       paths_(config::Paths::fromProgramFolder(options.programFolder)),
+      localNow_(std::move(options.localNow)),
+      scanTestImage_(std::move(options.scanTestImage)),
       panel_(view, model_, firmwareUpdating_, firmware_.filePath),
       connection_(transport, timers, clock, *this, *this, options.link) {
     image_.setProgramFolder(paths_.programFolder);
@@ -62,7 +73,7 @@ int UtilityController::onInitDialog() {
 
     // The open-failure texts must be there before the device is first opened.
     texts_.loadOpenErrorTexts(paths_.iniPath);
-    connection_.openAtStart();
+    if (!connection_.openAtStart()) panel_.setBoardAway(true);
 
     // Initial shrink: the right half of the layout holds nothing visible, and the
     // maintenance panel starts hidden.
@@ -74,6 +85,7 @@ int UtilityController::onInitDialog() {
 
     texts_.loadTexts(paths_.iniPath, true);
     applyCaptions();
+    followComputerClock(true);
     showProgressArea(false);
     connection_.engine().resetTransferState();
     connection_.startTimers();
@@ -100,6 +112,9 @@ void UtilityController::applyCaptions() {
     }
     view_.setText(id::MaintenanceFrame, ui(TextKey::FrameMaintenance));
     view_.setText(id::AspectFrame, ui(TextKey::FrameAspect));
+    view_.setText(id::DateLabel, ui(TextKey::LabelDate));
+    view_.setText(id::TimeLabel, ui(TextKey::LabelTime));
+    view_.setScanMenuEntry(static_cast<bool>(scanTestImage_), ui(TextKey::MenuScanTestImage));
     for (const settings::SettingInfo& i : settings::settingTable()) {
         view_.setText(i.frameId, ui(i.frameKey));
         view_.setText(i.radioIds[0], ui(i.radioKeys[0]));
@@ -108,11 +123,24 @@ void UtilityController::applyCaptions() {
     resetDeviceState();
     // The progress line of an update that has ended stays readable in the new language.
     if (progressShown_ >= 0) showProgress(progressShown_);
+    nameControls();
     view_.setFocus(id::Cancel);
     // Cancel is still disabled here; the focus goes to it once it is enabled.
     panel_.focusCancelOnceEnabled();
     updateLanguageMenu();
     view_.repaint();
+}
+
+// A screen reader names each control by its caption, or by the label of a field that has
+// none; a radio also tells the setting it belongs to.
+void UtilityController::nameControls() {
+    for (const window::ControlTemplate& c : window::mainDialogControls()) {
+        if (!takesPart(c.kind)) continue;
+        const int label = window::labelOf(c.id);
+        const auto setting = settings::settingForRadio(c.id);
+        view_.setAccessibleName(c.id, view_.text(label != 0 ? label : c.id),
+                                setting ? view_.text(settings::info(*setting).frameId) : "");
+    }
 }
 
 void UtilityController::resetDeviceState() {
@@ -155,6 +183,7 @@ void UtilityController::toggleMaintenancePanel() {
 }
 
 void UtilityController::onTimer(int timerId) {
+    followComputerClock(false);
     if (timerId == link::kPumpTimer) retryFirmwareStep();
     connection_.onTimer(timerId);
 }
@@ -186,6 +215,10 @@ void UtilityController::onCommand(int commandId) {
         case id::CmdToggleMaintenance:
             toggleMaintenancePanel();
             return;
+        case id::CmdScanTestImage:
+            // The board offers the image at its next status, like a real one after a scan.
+            if (scanTestImage_) scanTestImage_();
+            return;
         default:
             break;
     }
@@ -201,7 +234,19 @@ void UtilityController::onFirmwarePathEdited() {
 }
 
 void UtilityController::onDateTimeChanged(int /*pickerId*/) {
+    pickersEdited_ = true;
     panel_.onDateTimeChanged();
+}
+
+// The pickers show the computer's clock, so that a window left open writes the time it is
+// now, not the time it was opened; a value the user entered stays until it was written.
+void UtilityController::followComputerClock(bool atOnce) {
+    if (!localNow_ || pickersEdited_) return;
+    const std::uint64_t now = clock_.nowMs();
+    if (!atOnce && now - clockCheckedAtMs_ < static_cast<std::uint64_t>(kClockCheckMs)) return;
+    clockCheckedAtMs_ = now;
+    const link::DateTime local = localNow_();
+    if (view_.pickedDateTime() != local) view_.showDateTime(local);
 }
 
 void UtilityController::onHelp() {
@@ -259,6 +304,8 @@ void UtilityController::writeSettings(bool closeAfterWrite) {
         timers_.startTimer(link::kPumpTimer, link::kFastPeriodMs);
         return;
     }
+    // The minute it is now, even when the last look at the clock was a moment ago.
+    followComputerClock(true);
     model_.closeAfterWrite = closeAfterWrite;
     writingSettings_ = true;
     writeOutcome_ = link::Outcome::Done;
@@ -273,8 +320,10 @@ void UtilityController::endSettingsWrite(link::Outcome outcome) {
     writingSettings_ = false;
     const bool succeeded = outcome == link::Outcome::Done;
     if (succeeded) {
+        pickersEdited_ = false;
+        followComputerClock(true);
         // After OK the window has closed, which says it all.
-        if (!model_.closeAfterWrite) view_.showMessage(ui(TextKey::MsgSetWOK));
+        if (!model_.closeAfterWrite) view_.showInformation(ui(TextKey::MsgSetWOK));
     } else {
         model_.closeAfterWrite = false;
         view_.showMessage(ui(TextKey::MsgSetWNG));
@@ -366,8 +415,10 @@ void UtilityController::showProgressArea(bool show) {
 void UtilityController::showProgress(int percent) {
     progressShown_ = percent;
     view_.setProgress(percent);
-    view_.setText(id::ProgressText, firmware::progressText(ui(TextKey::MsgUpgradeInProgress),
-                                                           percent, ui(TextKey::MsgComplete)));
+    const std::string line = firmware::progressText(ui(TextKey::MsgUpgradeInProgress), percent,
+                                                    ui(TextKey::MsgComplete));
+    view_.setText(id::ProgressText, line);
+    view_.setAccessibleName(id::Progress, line, "");
 }
 
 void UtilityController::firmwareStep(std::uint64_t length) {
@@ -416,7 +467,11 @@ void UtilityController::endFirmwareUpdate(link::Outcome outcome) {
     updateLanguageMenu();
     // Update can be pressed again; the rest of the panel follows the board's next status.
     panel_.setPanelEnabled(false);
-    view_.showMessage(ui(succeeded ? TextKey::MsgFirmUpOK : TextKey::MsgFirmUpNG));
+    if (succeeded) {
+        view_.showInformation(ui(TextKey::MsgFirmUpOK));
+    } else {
+        view_.showMessage(ui(TextKey::MsgFirmUpNG));
+    }
     // The board may run new firmware now: read it all again, and the poll goes on. After a
     // link failure the restart does the same.
     if (!connection_.linkDown()) {
@@ -462,13 +517,19 @@ void UtilityController::showMessage(link::LinkMessage message) {
         }
         case link::LinkMessage::ReceivePktError:
         case link::LinkMessage::ReceiveBadPkt:
-            if (linkFailureShown_) break;
-            linkFailureShown_ = true;
-            view_.showMessage(ui(message == link::LinkMessage::ReceivePktError
-                                     ? TextKey::MsgReceivePktError
-                                     : TextKey::MsgReceiveBadPkt));
+            tellLinkFailure(message);
             break;
     }
+}
+
+// Once until the board has answered a status again: a board that keeps failing after each
+// restart, or that is away while the link keeps trying, is one failure to its user.
+void UtilityController::tellLinkFailure(link::LinkMessage message) {
+    if (linkFailureShown_) return;
+    linkFailureShown_ = true;
+    view_.showMessage(ui(message == link::LinkMessage::ReceivePktError
+                             ? TextKey::MsgReceivePktError
+                             : TextKey::MsgReceiveBadPkt));
 }
 
 void UtilityController::onTransferReset() {
@@ -509,6 +570,7 @@ void UtilityController::onFirmwareVersion(const std::string& version) {
 
 void UtilityController::onDeviceState(std::uint8_t deviceState) {
     linkFailureShown_ = false;
+    panel_.setBoardAway(false);
     panel_.onDeviceState(deviceState);
 }
 
@@ -519,7 +581,15 @@ void UtilityController::onFirmwareLinkLost() {
 void UtilityController::onExchangeFailed(bool /*deviceOpen*/, link::Outcome why,
                                          std::uint8_t request) {
     // Whatever the board holds now is unknown until the link has started again.
+    panel_.setBoardAway(true);
     panel_.setPanelEnabled(false);
+    // A board pulled out is told as one that stopped answering, however the link noticed:
+    // a failed read, a failed write or the system's word. An update tells its own end.
+    if (firmwareUpdating_) {
+        linkFailureShown_ = true;
+    } else if (why == link::Outcome::Lost || why == link::Outcome::TimedOut) {
+        tellLinkFailure(link::LinkMessage::ReceivePktError);
+    }
     if (observer_ != nullptr) observer_->onLinkFailed(why, request);
     if (writingSettings_) endSettingsWrite(why);
     if (firmwareUpdating_) endFirmwareUpdate(why);

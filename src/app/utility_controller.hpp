@@ -5,6 +5,7 @@
 // controller tells their WindowView.
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 
@@ -25,6 +26,9 @@ inline constexpr int kButtonRowFromBottomPx = 40;
 // What the 40 pixels leave under buttons of the default font; taller buttons (a larger
 // dialog font) move up to keep it instead of running off the window's bottom edge.
 inline constexpr int kButtonBottomMarginPx = 7;
+// How often the date and time pickers look at the computer's clock while nobody has
+// edited them.
+inline constexpr int kClockCheckMs = 2000;
 
 // Sees the outcome of every exchange: q70ctl uses it to tell a write that the board
 // acknowledged from one it answered otherwise.
@@ -45,6 +49,12 @@ class ExchangeObserver {
 struct ControllerOptions {
     std::string programFolder;  // the executable's folder: INI, Loc/, help, log, rawdata.bin
     link::LinkOptions link;
+    // The computer's local time, which the pickers follow until the user edits them;
+    // without it they keep what the view put there.
+    std::function<link::DateTime()> localNow = {};
+    // Has the built-in simulated board scan a test image; the context menu offers it
+    // only when this is set.
+    std::function<void()> scanTestImage = {};
 };
 
 class UtilityController : public link::LinkListener, public link::RequestSource {
@@ -130,6 +140,9 @@ class UtilityController : public link::LinkListener, public link::RequestSource 
     bool firmwareChunkReachesEnd() override;
     void setLastChunkQueued() override { lastChunkQueued_ = true; }
 
+    void nameControls();
+    void followComputerClock(bool atOnce);
+    void tellLinkFailure(link::LinkMessage message);
     void switchLanguage(config::Language language);
     void applyLanguageFont();
     void reload();
@@ -146,6 +159,11 @@ class UtilityController : public link::LinkListener, public link::RequestSource 
     config::TextCatalogue& texts_;
     testimage::TestImage& image_;
     config::Paths paths_;
+    std::function<link::DateTime()> localNow_;
+    std::function<void()> scanTestImage_;
+    // The user edited a picker: it keeps that value until the next write went through.
+    bool pickersEdited_ = false;
+    std::uint64_t clockCheckedAtMs_ = 0;
     config::LogFile log_;
     std::string currentLanguage_;
 

@@ -84,6 +84,9 @@ constexpr std::array<TextEntry, kTextCount> kTable = {{
      "Q-70 is in use by another program. The utility will connect to it as soon as it is "
      "free.",
      false},
+    {K::LabelDate, kCaption, "LabelDate", "Date", false},
+    {K::LabelTime, kCaption, "LabelTime", "Time", false},
+    {K::MenuScanTestImage, kMenu, "MenuScanTestImage", "&Scan a test image", false},
 }};
 
 }  // namespace

@@ -62,10 +62,15 @@ enum class TextKey : std::size_t {
     MsgFirmUpNG,
     MsgBadSTypeFile,
     MsgDeviceBusy,
+    // What screen readers name the date and time pickers by, and the context menu's entry
+    // that has the built-in simulated board scan a test image.
+    LabelDate,
+    LabelTime,
+    MenuScanTestImage,
     Count
 };
 
-inline constexpr std::size_t kTextCount = static_cast<std::size_t>(TextKey::Count);  // 52
+inline constexpr std::size_t kTextCount = static_cast<std::size_t>(TextKey::Count);  // 55
 
 struct TextEntry {
     TextKey key;
@@ -75,7 +80,7 @@ struct TextEntry {
     bool startOnly;  // read only by the LoadTexts of the window's initialisation
 };
 
-// The 52 rows, in reading order.
+// The 55 rows, in reading order.
 const std::array<TextEntry, kTextCount>& textTable();
 const TextEntry& entry(TextKey key);
 

@@ -80,6 +80,7 @@ struct DateTime {
     int day = 0;     // 1 to 31
     int hour = 0;    // 0 to 23
     int minute = 0;  // 0 to 59
+    friend bool operator==(const DateTime&, const DateTime&) = default;
 };
 
 // ---- Host side: requests ---------------------------------------------------------------

@@ -20,6 +20,7 @@
 #include "qt/qt_window_view.hpp"
 #include "qt/single_instance.hpp"
 #include "system/open_problem_reporter.hpp"
+#include "system/process_environment.hpp"
 #include "system/program_folder.hpp"
 #include "system/steady_clock.hpp"
 #include "testimage/test_image.hpp"
@@ -112,7 +113,7 @@ int main(int argc, char** argv) {
 
     system::SteadyClock clock;
     std::unique_ptr<link::DeviceTransport> transport =
-        transport::createTransport(address, clock, error);
+        transport::createTransport(address, clock, error, transport::SimImage::OnRequest);
     if (!transport) return fail(QString::fromStdString(error));
     // The message box only says the board could not be opened; the terminal gets the why.
     system::OpenProblemReporter reporter(*transport, [](const std::string& why) {
@@ -127,6 +128,8 @@ int main(int argc, char** argv) {
     options.programFolder = system::resolveProgramFolder(
         QFile::encodeName(QApplication::applicationDirPath()).toStdString());
     options.link.answerTimeoutMs = timeoutMs;
+    options.localNow = system::localNow;
+    options.scanTestImage = transport::simulatedScan(*transport);
     app::UtilityController controller(view, reporter, timers, clock, texts, image, options);
     view.attach(controller);
     timers.setHandler([&controller](int timerId) { controller.onTimer(timerId); });

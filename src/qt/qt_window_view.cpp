@@ -88,6 +88,12 @@ QtWindowView::QtWindowView(const testimage::TestImage& image, QWidget* parent)
         connect(action, &QAction::triggered, this, [this, command] { this->command(command); });
         languageActions_[i] = action;
     }
+    // Only the built-in simulated board scans on request; the controller shows the entry.
+    scanSeparator_ = menu_->addSeparator();
+    scanAction_ = menu_->addAction(QString());
+    connect(scanAction_, &QAction::triggered, this, [this] { command(id::CmdScanTestImage); });
+    scanSeparator_->setVisible(false);
+    scanAction_->setVisible(false);
 
     // Ctrl+Alt+F-keys switch consoles on Linux desktops, so Ctrl+Shift+F12 does it too.
     for (const QKeySequence& keys : {QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_F12),
@@ -95,6 +101,9 @@ QtWindowView::QtWindowView(const testimage::TestImage& image, QWidget* parent)
         auto* toggle = new QShortcut(keys, this);
         connect(toggle, &QShortcut::activated, this, [this] { command(id::CmdToggleMaintenance); });
     }
+    // Shift+F10 is the Menu key's twin on every desktop, but Qt only knows the Menu key.
+    auto* menuKey = new QShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F10), this);
+    connect(menuKey, &QShortcut::activated, this, [this] { contextMenuFromKeyboard(); });
     auto* f1 = new QShortcut(QKeySequence(Qt::Key_F1), this);
     f1->setContext(Qt::ApplicationShortcut);
     connect(f1, &QShortcut::activated, this, [this] { help(); });
@@ -111,23 +120,29 @@ void QtWindowView::buildControls(const QFont& font) {
     setFont(font);
     base_ = baseUnits(font);
 
-    QWidget* previousTabStop = nullptr;
+    // Every control that can hold the focus is chained in the template's order; Tab stops
+    // at those that are tab stops now (radios become one when they are checked).
+    QWidget* previousInChain = nullptr;
     for (const window::ControlTemplate& c : window::mainDialogControls()) {
         QWidget* w = createControl(c);
         w->setObjectName(QString::number(c.id));
         w->setGeometry(toQRect(window::toPixels(c.rect, base_)));
         w->setEnabled(!c.has(window::style::Disabled));
         w->setHidden(c.has(window::style::Invisible));
-        if (c.has(window::style::TabStop)) {
-            w->setFocusPolicy(Qt::StrongFocus);
-            if (previousTabStop != nullptr) QWidget::setTabOrder(previousTabStop, w);
-            previousTabStop = w;
-        } else if (c.kind == ControlKind::RadioButton) {
-            w->setFocusPolicy(Qt::ClickFocus);
+        const bool focusable = c.has(window::style::TabStop) || c.kind == ControlKind::RadioButton;
+        if (focusable) {
+            w->setFocusPolicy(c.has(window::style::TabStop) ? Qt::StrongFocus : Qt::ClickFocus);
+            if (previousInChain != nullptr) QWidget::setTabOrder(previousInChain, w);
+            previousInChain = w;
         } else {
             w->setFocusPolicy(Qt::NoFocus);
         }
         controls_[c.id] = w;
+    }
+    // Labels name their fields for screen readers.
+    for (const window::FieldLabel& l : window::fieldLabels()) {
+        if (auto* label = qobject_cast<QLabel*>(control(l.label)))
+            label->setBuddy(control(l.field));
     }
 
     for (const window::RadioPair& pair : window::radioPairs()) {
@@ -220,7 +235,7 @@ QWidget* QtWindowView::createControl(const window::ControlTemplate& c) {
             date->setCalendarPopup(true);
             date->setAlignment(horizontal | Qt::AlignVCenter);
             connect(date, &QDateEdit::dateChanged, this, [this, cid = c.id] {
-                if (controller_) controller_->onDateTimeChanged(cid);
+                if (controller_ && !settingDateTime_) controller_->onDateTimeChanged(cid);
             });
             return date;
         }
@@ -230,7 +245,7 @@ QWidget* QtWindowView::createControl(const window::ControlTemplate& c) {
             time->setButtonSymbols(QAbstractSpinBox::UpDownArrows);
             time->setAlignment(horizontal | Qt::AlignVCenter);
             connect(time, &QTimeEdit::timeChanged, this, [this, cid = c.id] {
-                if (controller_) controller_->onDateTimeChanged(cid);
+                if (controller_ && !settingDateTime_) controller_->onDateTimeChanged(cid);
             });
             return time;
         }
@@ -328,6 +343,15 @@ void QtWindowView::contextMenuEvent(QContextMenuEvent* event) {
     event->accept();
 }
 
+// As the Menu key does: the focused control's menu, at the control, else the window's.
+void QtWindowView::contextMenuFromKeyboard() {
+    QWidget* target = QApplication::focusWidget();
+    if (target == nullptr || target->window() != this) target = this;
+    const QPoint at = target->rect().center();
+    QContextMenuEvent event(QContextMenuEvent::Keyboard, at, target->mapToGlobal(at));
+    QApplication::sendEvent(target, &event);
+}
+
 bool QtWindowView::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::EnterWhatsThisMode) {
         // The "?" button opens the help file; the help pointer never appears.
@@ -414,6 +438,31 @@ void QtWindowView::setFocus(int controlId) {
     if (QWidget* w = control(controlId)) w->setFocus(Qt::OtherFocusReason);
 }
 
+void QtWindowView::showDateTime(const link::DateTime& dt) {
+    settingDateTime_ = true;
+    if (auto* date = qobject_cast<QDateEdit*>(control(id::DatePicker))) {
+        date->setDate(QDate(dt.year, dt.month, dt.day));
+    }
+    if (auto* time = qobject_cast<QTimeEdit*>(control(id::TimePicker))) {
+        time->setTime(QTime(dt.hour, dt.minute));
+    }
+    settingDateTime_ = false;
+}
+
+void QtWindowView::setTabStop(int controlId, bool tabStop) {
+    QWidget* w = control(controlId);
+    if (w == nullptr || w->focusPolicy() == Qt::NoFocus) return;
+    w->setFocusPolicy(tabStop ? Qt::StrongFocus : Qt::ClickFocus);
+}
+
+void QtWindowView::setAccessibleName(int controlId, const std::string& name,
+                                     const std::string& description) {
+    QWidget* w = control(controlId);
+    if (w == nullptr) return;
+    w->setAccessibleName(fromUtf8(name));
+    w->setAccessibleDescription(fromUtf8(description));
+}
+
 // ---- WindowView: the window -----------------------------------------------------------
 
 void QtWindowView::setTitle(const std::string& title) {
@@ -493,13 +542,27 @@ void QtWindowView::setLanguageMenuEnabled(bool enabled) {
     for (QAction* action : languageActions_) action->setEnabled(enabled);
 }
 
+void QtWindowView::setScanMenuEntry(bool shown, const std::string& text) {
+    scanAction_->setText(fromUtf8(text));
+    scanAction_->setVisible(shown);
+    scanSeparator_->setVisible(shown);
+}
+
 // ---- WindowView: dialogs --------------------------------------------------------------
 
 void QtWindowView::showMessage(const std::string& text) {
+    openMessage(QMessageBox::Warning, text);
+}
+
+void QtWindowView::showInformation(const std::string& text) {
+    openMessage(QMessageBox::Information, text);
+}
+
+void QtWindowView::openMessage(QMessageBox::Icon icon, const std::string& text) {
     // Called from timer ticks: open() shows the box without a nested event loop, so the
     // link's timers keep running while it is up.
-    auto* box = new QMessageBox(QMessageBox::Warning, QGuiApplication::applicationDisplayName(),
-                                fromUtf8(text), QMessageBox::Ok, this);
+    auto* box = new QMessageBox(icon, QGuiApplication::applicationDisplayName(), fromUtf8(text),
+                                QMessageBox::Ok, this);
     box->setTextFormat(Qt::PlainText);
     box->setAttribute(Qt::WA_DeleteOnClose);
     if (isVisible()) {

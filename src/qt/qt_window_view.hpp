@@ -3,6 +3,7 @@
 // forwarded to the controller, view calls applied to the widgets. It decides nothing.
 
 #include <QDialog>
+#include <QMessageBox>
 #include <QPointer>
 #include <QString>
 #include <QTranslator>
@@ -67,6 +68,10 @@ class QtWindowView : public QDialog, public window::WindowView {
     void setProgress(int percent) override;
     link::DateTime pickedDateTime() const override;
     void setFocus(int id) override;
+    void showDateTime(const link::DateTime& dt) override;
+    void setTabStop(int id, bool tabStop) override;
+    void setAccessibleName(int id, const std::string& name,
+                           const std::string& description) override;
     void setTitle(const std::string& title) override;
     void setLanguageMenuTexts(const std::string& english, const std::string& japanese,
                               const std::string& chinese) override;
@@ -79,7 +84,9 @@ class QtWindowView : public QDialog, public window::WindowView {
     void endDialog(int result) override;
     window::Rect availableArea() const override;
     void setLanguageMenuEnabled(bool enabled) override;
+    void setScanMenuEntry(bool shown, const std::string& text) override;
     void showMessage(const std::string& text) override;
+    void showInformation(const std::string& text) override;
     std::optional<std::string> chooseFirmwareFile() override;
     window::Choice askYesNoCancel(const std::string& text) override;
     std::optional<std::string> chooseBitmapFile() override;
@@ -104,6 +111,8 @@ class QtWindowView : public QDialog, public window::WindowView {
     void help();
     QWidget* dialogOwner() const;
     void followLanguageInQtTexts();
+    void openMessage(QMessageBox::Icon icon, const std::string& text);
+    void contextMenuFromKeyboard();
 
     const testimage::TestImage& image_;
     app::UtilityController* controller_ = nullptr;
@@ -112,6 +121,10 @@ class QtWindowView : public QDialog, public window::WindowView {
     std::map<int, QButtonGroup*> radioGroups_;  // by radio id
     QMenu* menu_ = nullptr;
     std::array<QAction*, 3> languageActions_{};
+    QAction* scanSeparator_ = nullptr;
+    QAction* scanAction_ = nullptr;
+    // The pickers are being set by the program: not an edit of the user's.
+    bool settingDateTime_ = false;
     // Qt's own texts (message-box buttons, the file dialog) in the window's language.
     QTranslator qtTexts_;
     QString qtTextsLocale_;

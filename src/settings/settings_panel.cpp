@@ -28,6 +28,21 @@ void SettingsPanel::showModel() {
         view_.setChecked(i.radioIds[0], v == 0);
         view_.setChecked(i.radioIds[1], v == 1);
     }
+    updateTabStops();
+}
+
+void SettingsPanel::updateTabStops() {
+    for (const SettingInfo& i : settingTable()) {
+        const bool second = view_.isChecked(i.radioIds[1]) && !view_.isChecked(i.radioIds[0]);
+        view_.setTabStop(i.radioIds[0], !second);
+        view_.setTabStop(i.radioIds[1], second);
+    }
+}
+
+void SettingsPanel::setBoardAway(bool away) {
+    if (away == boardAway_) return;
+    boardAway_ = away;
+    if (away) view_.setEnabled(id::Cancel, true);
 }
 
 void SettingsPanel::resetDeviceState() {
@@ -43,6 +58,7 @@ void SettingsPanel::onRadioClicked(int controlId) {
     const auto s = settingForRadio(controlId);
     if (!s) return;
     readControls();
+    updateTabStops();
     // A click never clears dirty, even one that brings the pair back.
     if (model_.pending(*s) != model_.device(*s)) {
         model_.dirty = true;
@@ -87,7 +103,8 @@ void SettingsPanel::setPanelEnabled(bool enable) {
         view_.setEnabled(id::Cancel, true);
         view_.setEnabled(id::Update, false);
     }
-    if (focusCancel_ && (open || firmwareUpdating_)) {
+    if (boardAway_) view_.setEnabled(id::Cancel, true);
+    if (focusCancel_ && (open || firmwareUpdating_ || boardAway_)) {
         focusCancel_ = false;
         view_.setFocus(id::Cancel);
     }

@@ -23,6 +23,8 @@ class SettingsPanel {
     void readControls();
     // Check the radio whose index equals pendingValue (neither when it is not 0 or 1).
     void showModel();
+    // Each pair's one tab stop on its checked radio, on the first when neither is.
+    void updateTabStops();
 
     // Start values, device record, dirty; then show. (The controller clears its flags.)
     void resetDeviceState();
@@ -34,6 +36,10 @@ class SettingsPanel {
     void updateApplyButton();
     // The keyboard focus goes to Cancel the next time it is enabled.
     void focusCancelOnceEnabled() { focusCancel_ = true; }
+    // The board could not be opened or stopped answering: Cancel stays usable, as nothing
+    // else can end a wait for a board that may not come back.
+    void setBoardAway(bool away);
+    bool boardAway() const { return boardAway_; }
 
     // Answer reactions.
     void onWriteAcknowledged(std::uint8_t settingCode);
@@ -47,6 +53,7 @@ class SettingsPanel {
     const bool& firmwareUpdating_;
     std::string& filePath_;
     bool focusCancel_ = false;
+    bool boardAway_ = false;
 };
 
 }  // namespace q70::settings

@@ -9,14 +9,14 @@
 namespace q70::transport {
 
 std::unique_ptr<link::DeviceTransport> createTransport(const link::DeviceAddress& address,
-                                                       const link::Clock& clock,
-                                                       std::string& error) {
+                                                       const link::Clock& clock, std::string& error,
+                                                       SimImage simImage) {
     switch (address.kind) {
         case link::DeviceKind::Simulated: {
             // The demonstration board: it offers one test image soon after start, so that a
-            // first run shows the whole flow.
+            // first run shows the whole flow, or whenever it is asked to scan.
             sim::BoardOptions options;
-            options.firstImageAfterMs = kDemoImageAfterMs;
+            if (simImage == SimImage::AfterStart) options.firstImageAfterMs = kDemoImageAfterMs;
             return std::make_unique<sim::SimTransport>(
                 std::make_unique<sim::SimulatedBoard>(clock, options));
         }
@@ -34,6 +34,12 @@ std::unique_ptr<link::DeviceTransport> createTransport(const link::DeviceAddress
     }
     error = "Unknown device address.";
     return nullptr;
+}
+
+std::function<void()> simulatedScan(link::DeviceTransport& transport) {
+    auto* simulated = dynamic_cast<sim::SimTransport*>(&transport);
+    if (simulated == nullptr) return {};
+    return [simulated] { simulated->board().offerTestImage(); };
 }
 
 }  // namespace q70::transport

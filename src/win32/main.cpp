@@ -133,7 +133,7 @@ int main(int argc, char** argv) {
     system::SteadyClock clock;
     std::string error;
     std::unique_ptr<link::DeviceTransport> transport =
-        transport::createTransport(opts.address, clock, error);
+        transport::createTransport(opts.address, clock, error, transport::SimImage::OnRequest);
     if (!transport) return fail(error);
     // The message box only says the board could not be opened; stderr gets the why.
     system::OpenProblemReporter reporter(*transport, [](const std::string& why) {
@@ -150,6 +150,8 @@ int main(int argc, char** argv) {
     app::ControllerOptions options;
     options.programFolder = system::resolveProgramFolder(system::executableFolder());
     options.link.answerTimeoutMs = opts.timeoutMs;
+    options.localNow = system::localNow;
+    options.scanTestImage = transport::simulatedScan(*transport);
     app::UtilityController controller(view, reporter, timers, clock, texts, image, options);
     view.attach(controller);
     view.onCreated = [&](HWND w) {

@@ -242,22 +242,14 @@ INT_PTR Win32WindowView::handle(UINT message, WPARAM wParam, LPARAM lParam) {
             return TRUE;
         case WM_NOTIFY: {
             const auto* header = reinterpret_cast<const NMHDR*>(lParam);
-            if (header->code == DTN_DATETIMECHANGE && controller_ != nullptr) {
+            if (header->code == DTN_DATETIMECHANGE && controller_ != nullptr && !settingDateTime_) {
                 controller_->onDateTimeChanged(static_cast<int>(header->idFrom));
             }
             return TRUE;
         }
-        case WM_CONTEXTMENU: {
-            POINT at{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
-            if (at.x == -1 && at.y == -1) {  // from the keyboard: at the window's centre
-                RECT r{};
-                ::GetWindowRect(window_, &r);
-                at = {(r.left + r.right) / 2, (r.top + r.bottom) / 2};
-            }
-            ::TrackPopupMenu(menu_, TPM_LEFTALIGN | TPM_RIGHTBUTTON, at.x, at.y, 0, window_,
-                             nullptr);
+        case WM_CONTEXTMENU:
+            openContextMenu({GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)});
             return TRUE;
-        }
         case WM_SYSCOMMAND:
             if ((wParam & 0xFFF0) == SC_CONTEXTHELP) {
                 help();
@@ -307,6 +299,18 @@ void Win32WindowView::command(int commandId) {
 
 void Win32WindowView::help() {
     if (!ended_ && controller_ != nullptr) controller_->onHelp();
+}
+
+void Win32WindowView::openContextMenu(POINT at) {
+    if (at.x == -1 && at.y == -1) {
+        // From the keyboard (Shift+F10, the Menu key): at the focused control, else at the
+        // window's centre.
+        HWND focus = ::GetFocus();
+        RECT r{};
+        ::GetWindowRect(focus != nullptr && ::IsChild(window_, focus) ? focus : window_, &r);
+        at = {(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+    }
+    ::TrackPopupMenu(menu_, TPM_LEFTALIGN | TPM_RIGHTBUTTON, at.x, at.y, 0, window_, nullptr);
 }
 
 HWND Win32WindowView::control(int controlId) const {
@@ -371,6 +375,29 @@ link::DateTime Win32WindowView::pickedDateTime() const {
         dt.minute = st.wMinute;
     }
     return dt;
+}
+
+void Win32WindowView::showDateTime(const link::DateTime& dt) {
+    SYSTEMTIME st{};
+    st.wYear = static_cast<WORD>(dt.year);
+    st.wMonth = static_cast<WORD>(dt.month);
+    st.wDay = static_cast<WORD>(dt.day);
+    st.wHour = static_cast<WORD>(dt.hour);
+    st.wMinute = static_cast<WORD>(dt.minute);
+    settingDateTime_ = true;
+    for (int picker : {id::DatePicker, id::TimePicker}) {
+        ::SendMessageW(control(picker), DTM_SETSYSTEMTIME, GDT_VALID,
+                       reinterpret_cast<LPARAM>(&st));
+    }
+    settingDateTime_ = false;
+}
+
+void Win32WindowView::setTabStop(int controlId, bool tabStop) {
+    HWND w = control(controlId);
+    if (w == nullptr) return;
+    const LONG style = ::GetWindowLongW(w, GWL_STYLE);
+    const LONG wanted = tabStop ? (style | WS_TABSTOP) : (style & ~LONG{WS_TABSTOP});
+    if (wanted != style) ::SetWindowLongW(w, GWL_STYLE, wanted);
 }
 
 void Win32WindowView::setFocus(int controlId) {
@@ -472,6 +499,23 @@ void Win32WindowView::setLanguageMenuEnabled(bool enabled) {
     }
 }
 
+void Win32WindowView::setScanMenuEntry(bool shown, const std::string& text) {
+    const auto command = static_cast<UINT>(id::CmdScanTestImage);
+    if (shown) {
+        const std::wstring wide = widen(text);
+        if (scanEntry_) {
+            ::ModifyMenuW(menu_, command, MF_BYCOMMAND | MF_STRING, command, wide.c_str());
+        } else {
+            ::AppendMenuW(menu_, MF_SEPARATOR, 0, nullptr);
+            ::AppendMenuW(menu_, MF_STRING, command, wide.c_str());
+        }
+    } else if (scanEntry_) {
+        ::DeleteMenu(menu_, command, MF_BYCOMMAND);
+        ::DeleteMenu(menu_, static_cast<UINT>(::GetMenuItemCount(menu_) - 1), MF_BYPOSITION);
+    }
+    scanEntry_ = shown;
+}
+
 bool Win32WindowView::setDialogFont(const std::string& faceName, int pointSize,
                                     const std::string& language) {
     return window_ != nullptr && applyFont({widen(faceName), pointSize, language});
@@ -487,10 +531,19 @@ int Win32WindowView::messageBox(HWND owner, const std::wstring& text, UINT type)
 }
 
 void Win32WindowView::showMessage(const std::string& text) {
+    queueMessage(text, MB_ICONEXCLAMATION);
+}
+
+void Win32WindowView::showInformation(const std::string& text) {
+    queueMessage(text, MB_ICONINFORMATION);
+}
+
+void Win32WindowView::queueMessage(const std::string& text, UINT icon) {
     // Called from inside the core's handlers (timer ticks among them): the box opens from
     // the loop once the handler has returned. Its own loop then keeps delivering ticks.
     Pending p;
     p.message = text;
+    p.icon = icon;
     pending_.push_back(std::move(p));
     if (window_ != nullptr) ::PostMessageW(window_, kWmShowPending, 0, 0);
 }
@@ -508,7 +561,7 @@ void Win32WindowView::showPending() {
     Pending next = std::move(pending_.front());
     pending_.pop_front();
     if (next.message) {
-        messageBox(dialogOwner(), widen(*next.message), MB_OK | MB_ICONEXCLAMATION);
+        messageBox(dialogOwner(), widen(*next.message), MB_OK | next.icon);
         return;
     }
     if (!next.picture) return;

@@ -79,6 +79,8 @@ class Win32WindowView : public window::WindowView {
     void setProgress(int percent) override;
     link::DateTime pickedDateTime() const override;
     void setFocus(int id) override;
+    void showDateTime(const link::DateTime& dt) override;
+    void setTabStop(int id, bool tabStop) override;
     void setTitle(const std::string& title) override;
     void setLanguageMenuTexts(const std::string& english, const std::string& japanese,
                               const std::string& chinese) override;
@@ -91,9 +93,11 @@ class Win32WindowView : public window::WindowView {
     void endDialog(int result) override;
     window::Rect availableArea() const override;
     void setLanguageMenuEnabled(bool enabled) override;
+    void setScanMenuEntry(bool shown, const std::string& text) override;
     bool setDialogFont(const std::string& faceName, int pointSize,
                        const std::string& language) override;
     void showMessage(const std::string& text) override;
+    void showInformation(const std::string& text) override;
     std::optional<std::string> chooseFirmwareFile() override;
     window::Choice askYesNoCancel(const std::string& text) override;
     std::optional<std::string> chooseBitmapFile() override;
@@ -108,6 +112,8 @@ class Win32WindowView : public window::WindowView {
     void command(int id);
     void help();
     void showPending();
+    void queueMessage(const std::string& text, UINT icon);
+    void openContextMenu(POINT at);
     int messageBox(HWND owner, const std::wstring& text, UINT type);
     HWND dialogOwner() const;
     void invalidateAll();
@@ -138,10 +144,13 @@ class Win32WindowView : public window::WindowView {
     int endCode_ = -1;
     int modalDepth_ = 0;  // nested modal loops now running (boxes, image windows)
     bool settingText_ = false;
+    bool settingDateTime_ = false;  // the program sets the pickers: no edit of the user's
+    bool scanEntry_ = false;        // the menu holds the simulated board's scan entry
     // What the core asked for from inside a handler; shown from the loop once the handler
     // has returned, so that the core's state is final before any modal window opens.
     struct Pending {
         std::optional<std::string> message;             // a message box, or
+        UINT icon = MB_ICONEXCLAMATION;                 // (with this icon)
         std::unique_ptr<testimage::TestImage> picture;  // a test-image window
     };
     std::deque<Pending> pending_;

@@ -41,11 +41,16 @@ inline constexpr int PaperLetter = 1070;
 inline constexpr int DatePicker = 1071;
 inline constexpr int TimePicker = 1072;
 inline constexpr int AspectFrame = 1073;
+// Labels that screen readers name the date and time pickers by; never shown.
+inline constexpr int DateLabel = 1074;
+inline constexpr int TimeLabel = 1075;
 
 inline constexpr int CmdEnglish = 32771;
 inline constexpr int CmdJapanese = 32772;
 inline constexpr int CmdChinese = 32773;
 inline constexpr int CmdToggleMaintenance = 32774;
+// The context menu's entry that has the built-in simulated board scan a test image.
+inline constexpr int CmdScanTestImage = 32775;
 
 // Result with which the OK path ends the dialog after the date and time were acknowledged.
 inline constexpr int ResultWritten = 0;

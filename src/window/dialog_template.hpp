@@ -76,6 +76,16 @@ std::span<const ControlTemplate> mainDialogControls();
 // nullptr when the id is not in the table.
 const ControlTemplate* findControl(int id);
 
+// A field without a caption of its own and the label that names it: screen readers
+// announce the field by the label's text.
+struct FieldLabel {
+    int label;
+    int field;
+};
+std::span<const FieldLabel> fieldLabels();
+// The label of a field; 0 when it has none.
+int labelOf(int fieldId);
+
 // The two radio buttons of each pair, first the one of value 0.
 struct RadioPair {
     int first;

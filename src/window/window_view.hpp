@@ -41,6 +41,15 @@ class WindowView {
     // Date picker 1071 and time picker 1072, as local time.
     virtual link::DateTime pickedDateTime() const = 0;
     virtual void setFocus(int id) = 0;
+    // The pickers show `dt`; a view reports no edit for it (onDateTimeChanged is the user's).
+    virtual void showDateTime(const link::DateTime& /*dt*/) {}
+    // Whether Tab stops at the control (a radio pair has one stop, on its checked radio).
+    virtual void setTabStop(int /*id*/, bool /*tabStop*/) {}
+    // What a screen reader announces for the control: its name, and what it belongs to.
+    // Views whose screen readers find the names themselves (from captions and the labels
+    // before the fields) need do nothing.
+    virtual void setAccessibleName(int /*id*/, const std::string& /*name*/,
+                                   const std::string& /*description*/) {}
 
     // The window.
     virtual void setTitle(const std::string& title) = 0;
@@ -59,6 +68,9 @@ class WindowView {
     virtual Rect availableArea() const { return {}; }
     // The three entries of the language menu.
     virtual void setLanguageMenuEnabled(bool /*enabled*/) {}
+    // The context menu's entry that has the built-in simulated board scan a test image
+    // (command CmdScanTestImage): shown with `text`, or not at all.
+    virtual void setScanMenuEntry(bool /*shown*/, const std::string& /*text*/) {}
     // The dialog font a new language file names: its face, its size in points and the
     // file's language ("JAPANESE", ...), whose script the font must have. True when the
     // view took it and laid the template out again for it, at the template's size with the
@@ -72,6 +84,8 @@ class WindowView {
     // Dialogs. showMessage (exclamation icon, OK) is called from timer ticks: it must
     // not hold the caller (no nested loop that would stop the link).
     virtual void showMessage(const std::string& text) = 0;
+    // The same for a job that succeeded: the information icon instead of the exclamation.
+    virtual void showInformation(const std::string& text) { showMessage(text); }
     // Firmware file: filter "Mot Files(*.mot)", pattern *.mot. nullopt when cancelled.
     virtual std::optional<std::string> chooseFirmwareFile() = 0;
     virtual Choice askYesNoCancel(const std::string& text) = 0;

@@ -12,6 +12,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <memory>
 #include <string>
@@ -97,9 +98,11 @@ class QtWindowFixture : public ::testing::Test {
     // (unless told otherwise) the start sequence.
     void start(bool runStartSequence = true) {
         view = std::make_unique<qt::QtWindowView>(image);
-        controller =
-            std::make_unique<app::UtilityController>(*view, transport, sched, sched, texts, image,
-                                                     app::ControllerOptions{folder.string(), {}});
+        app::ControllerOptions options{folder.string(), {}};
+        options.localNow = [this] { return computerClock; };
+        options.scanTestImage = scanTestImage;
+        controller = std::make_unique<app::UtilityController>(*view, transport, sched, sched, texts,
+                                                              image, std::move(options));
         view->attach(*controller);
         view->helpHook = [this](const std::string& path) { helpOpened.push_back(path); };
         sched.setHandler([this](int timerId) { controller->onTimer(timerId); });
@@ -137,6 +140,9 @@ class QtWindowFixture : public ::testing::Test {
     }
 
     std::filesystem::path folder;
+    // The computer's local time, which the pickers follow; the simulated board's scan.
+    link::DateTime computerClock{2026, 12, 7, 21, 43};
+    std::function<void()> scanTestImage;
     MiniBoard board;
     ScriptedTransport transport;
     ManualScheduler sched;

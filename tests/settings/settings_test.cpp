@@ -89,7 +89,7 @@ TEST_F(SettingsTest, ApplyWritesAllSixInOrderAndReopensThePanel) {
     start();
     view.click(id::PaperA4);
     view.click(id::TimeStampEnable);
-    view.dateTime = {2004, 12, 31, 23, 59};
+    view.editDate({2004, 12, 31, 23, 59});
     const std::size_t before = transport.written.size();
     view.click(id::Apply);
     EXPECT_FALSE(view.enabled(id::Apply));

@@ -7,6 +7,7 @@
 #include <array>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -92,9 +93,11 @@ class ControllerFixture : public ::testing::Test {
     }
 
     void makeController() {
-        controller =
-            std::make_unique<app::UtilityController>(view, transport, sched, sched, texts, image,
-                                                     app::ControllerOptions{folder.string(), {}});
+        app::ControllerOptions options{folder.string(), {}};
+        options.localNow = [this] { return computerClock; };
+        options.scanTestImage = scanTestImage;
+        controller = std::make_unique<app::UtilityController>(view, transport, sched, sched, texts,
+                                                              image, std::move(options));
         view.attach(*controller);
         sched.setHandler([this](int id) { controller->onTimer(id); });
     }
@@ -107,6 +110,7 @@ class ControllerFixture : public ::testing::Test {
     }
 
     void writeFile(const std::string& name, const std::string& content) {
+        std::filesystem::create_directories((folder / name).parent_path());
         std::ofstream(folder / name, std::ios::binary) << content;
     }
 
@@ -119,6 +123,10 @@ class ControllerFixture : public ::testing::Test {
     }
 
     std::filesystem::path folder;
+    // The computer's local time, which the pickers follow.
+    link::DateTime computerClock{2026, 12, 7, 21, 43};
+    // The built-in simulated board's scan, when a test drives one (before makeController).
+    std::function<void()> scanTestImage;
     MiniBoard board;
     ScriptedTransport transport;
     ManualScheduler sched;

@@ -2,6 +2,7 @@
 
 #include "settings/settings_model.hpp"
 #include "window/control_ids.hpp"
+#include "window/dialog_template.hpp"
 
 namespace q70::test {
 
@@ -71,6 +72,27 @@ void FakeView::click(int id) {
 void FakeView::typePath(const std::string& t) {
     controls[window::id::FirmwarePath].text = t;
     if (controller != nullptr) controller->onFirmwarePathEdited();
+}
+
+std::vector<int> FakeView::tabStops() const {
+    std::vector<int> stops;
+    for (const window::ControlTemplate& c : window::mainDialogControls()) {
+        const Control& state = control(c.id);
+        const bool stop = state.tabStop.value_or(c.has(window::style::TabStop));
+        const bool shown = state.visible && !c.has(window::style::Invisible);
+        if (stop && shown && state.enabled) stops.push_back(c.id);
+    }
+    return stops;
+}
+
+void FakeView::arrowFrom(int radioId) {
+    for (const window::RadioPair& pair : window::radioPairs()) {
+        if (pair.first != radioId && pair.second != radioId) continue;
+        const int other = pair.first == radioId ? pair.second : pair.first;
+        if (!control(other).enabled) return;
+        focus = other;
+        if (!control(other).checked) click(other);
+    }
 }
 
 void FakeView::editDate(const link::DateTime& dt) {

@@ -21,6 +21,9 @@ class FakeView : public window::WindowView {
         bool checked = false;
         std::string text;
         int x = 0, y = 0, width = 77, height = 33;
+        std::optional<bool> tabStop;  // unset: as the template has it
+        std::string accessibleName;
+        std::string accessibleDescription;
     };
 
     // Control state.
@@ -36,6 +39,15 @@ class FakeView : public window::WindowView {
     }
     link::DateTime pickedDateTime() const override { return dateTime; }
     void setFocus(int id) override { focus = id; }
+    void showDateTime(const link::DateTime& dt) override {
+        dateTime = dt;
+        ++dateTimeShown;
+    }
+    void setTabStop(int id, bool t) override { controls[id].tabStop = t; }
+    void setAccessibleName(int id, const std::string& name, const std::string& d) override {
+        controls[id].accessibleName = name;
+        controls[id].accessibleDescription = d;
+    }
 
     void setTitle(const std::string& t) override { title = t; }
     void setLanguageMenuTexts(const std::string& en, const std::string& ja,
@@ -53,11 +65,18 @@ class FakeView : public window::WindowView {
     void endDialog(int result) override { endResults.push_back(result); }
     window::Rect availableArea() const override { return screenArea; }
     void setLanguageMenuEnabled(bool e) override { languageMenuEnabled = e; }
+    void setScanMenuEntry(bool shown, const std::string& text) override {
+        scanMenuEntry = shown ? std::optional<std::string>(text) : std::nullopt;
+    }
     // Recorded; with `fontTemplateSize` set, taken as a view with fonts of its own takes it:
     // the window at that size, its top-left corner kept.
     bool setDialogFont(const std::string& face, int points, const std::string& language) override;
 
     void showMessage(const std::string& t) override { messages.push_back(t); }
+    void showInformation(const std::string& t) override {
+        messages.push_back(t);
+        informations.push_back(t);
+    }
     std::optional<std::string> chooseFirmwareFile() override { return next(firmwareChoices); }
     window::Choice askYesNoCancel(const std::string& t) override;
     std::optional<std::string> chooseBitmapFile() override { return next(bitmapChoices); }
@@ -70,6 +89,10 @@ class FakeView : public window::WindowView {
     void click(int id);
     void typePath(const std::string& text);
     void editDate(const link::DateTime& dt);
+    // The platform's keys: Tab stops at the enabled, visible tab stops in the template's
+    // order; an arrow key in a radio pair moves to the other radio and clicks it.
+    std::vector<int> tabStops() const;
+    void arrowFrom(int radioId);
 
     const Control& control(int id) const;
     bool enabled(int id) const { return control(id).enabled; }
@@ -79,6 +102,7 @@ class FakeView : public window::WindowView {
     int progress = -1;
     std::vector<int> progressHistory;
     link::DateTime dateTime{2026, 12, 7, 21, 43};
+    int dateTimeShown = 0;  // the program set the pickers
     int focus = 0;
     std::string title;
     std::vector<std::string> menu;
@@ -88,6 +112,7 @@ class FakeView : public window::WindowView {
     int repaints = 0;
     window::Rect screenArea{};  // unknown unless a test sets one
     bool languageMenuEnabled = true;
+    std::optional<std::string> scanMenuEntry;
     struct FontRequest {
         std::string face;
         int points = 0;
@@ -98,6 +123,7 @@ class FakeView : public window::WindowView {
     std::optional<window::Size> fontTemplateSize;
     std::vector<int> endResults;
     std::vector<std::string> messages;
+    std::vector<std::string> informations;  // those of messages with the information icon
     std::deque<std::optional<std::string>> firmwareChoices;
     std::deque<std::optional<std::string>> bitmapChoices;
     std::deque<window::Choice> answers;

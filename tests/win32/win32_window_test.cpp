@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cwctype>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -186,9 +187,11 @@ struct Running {
         void onAnswer(std::uint8_t, std::uint8_t, bool) override { ++answers; }
     } counter;
 
-    explicit Running(std::string programFolder = tempFolder()) {
+    explicit Running(std::string programFolder = tempFolder(),
+                     const std::function<void(app::ControllerOptions&)>& configure = {}) {
         app::ControllerOptions options;
         options.programFolder = std::move(programFolder);
+        if (configure) configure(options);
         controller = std::make_unique<app::UtilityController>(view, transport, timers, clock, texts,
                                                               image, options);
         controller->setExchangeObserver(&counter);
@@ -203,17 +206,20 @@ struct Running {
     }
 };
 
-HWND openMessageBox() {
+// The first visible dialog of this thread other than `except`.
+HWND openMessageBox(HWND except = nullptr) {
     struct Find {
+        HWND except;
         HWND box = nullptr;
-    } find;
+    } find{except};
     ::EnumThreadWindows(
         ::GetCurrentThreadId(),
         [](HWND w, LPARAM p) -> BOOL {
+            auto* f = reinterpret_cast<Find*>(p);
             wchar_t name[16] = {};
             ::GetClassNameW(w, name, 16);
-            if (std::wstring(name) == L"#32770" && ::IsWindowVisible(w)) {
-                reinterpret_cast<Find*>(p)->box = w;
+            if (w != f->except && std::wstring(name) == L"#32770" && ::IsWindowVisible(w)) {
+                f->box = w;
                 return FALSE;
             }
             return TRUE;
@@ -419,6 +425,187 @@ TEST(Win32Window, AtAHighScaleTheFontShrinksUntilTheWindowFitsTheWorkArea) {
             EXPECT_LE(apply.bottom, c.area.bottom) << "and so do the buttons";
         }
     }
+}
+
+// A key as the window's loop hands it to the dialog manager.
+void press(HWND dialog, UINT key) {
+    for (UINT message : {UINT(WM_KEYDOWN), UINT(WM_KEYUP)}) {
+        MSG msg{::GetFocus(), message, key, 0, 0, {}};
+        if (!::IsDialogMessageW(dialog, &msg)) {
+            ::TranslateMessage(&msg);
+            ::DispatchMessageW(&msg);
+        }
+    }
+}
+
+int focused() {
+    return ::GetDlgCtrlID(::GetFocus());
+}
+
+// The running window, shown, its start sequence read, the focus in it.
+void startShown(Running& r) {
+    ASSERT_TRUE(r.view.create(kFont));
+    r.controller->onInitDialog();
+    ASSERT_TRUE(pumpUntil([&] { return r.counter.answers >= 8; }, 10000));
+    ::ShowWindow(r.view.handle(), SW_SHOW);
+    ::SetForegroundWindow(r.view.handle());
+    ASSERT_TRUE(pumpUntil([&] { return ::IsWindowEnabled(r.view.control(id::Cancel)); }, 5000));
+}
+
+TEST(Win32Window, TheKeyboardAloneChangesThePaperSizeAndAppliesIt) {
+    Running r;
+    startShown(r);
+    HWND dialog = r.view.handle();
+    ::SendMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(r.view.control(id::Cancel)),
+                   TRUE);
+    ASSERT_EQ(focused(), id::Cancel);
+    // One round of Tab: top to bottom, each radio pair once, on its checked radio.
+    std::vector<int> round;
+    for (int i = 0; i < 30; ++i) {
+        press(dialog, VK_TAB);
+        if (focused() == id::Cancel) break;
+        round.push_back(focused());
+    }
+    const auto checked = [&](int a, int b) { return r.view.isChecked(b) ? b : a; };
+    EXPECT_EQ(round, (std::vector<int>{
+                         checked(id::TimeStampDisable, id::TimeStampEnable), id::DatePicker,
+                         id::TimePicker, checked(id::MarginDisable, id::MarginEnable),
+                         checked(id::PaperA4, id::PaperLetter),
+                         checked(id::PrintModeOriginal, id::PrintModeMatch),
+                         checked(id::SaveModeOriginal, id::SaveModeMatch), id::Reset, id::OK}));
+
+    ASSERT_TRUE(r.view.isChecked(id::PaperA4));
+    while (focused() != id::PaperA4 && round.size() < 60) {
+        press(dialog, VK_TAB);
+        round.push_back(0);
+    }
+    press(dialog, VK_DOWN);
+    EXPECT_EQ(focused(), id::PaperLetter);
+    EXPECT_TRUE(r.view.isChecked(id::PaperLetter));
+    EXPECT_FALSE(r.view.isChecked(id::PaperA4));
+    ASSERT_TRUE(::IsWindowEnabled(r.view.control(id::Apply)));
+    // The tab stop moved with the check: Tab from the frame before lands on Letter.
+    EXPECT_NE(::GetWindowLongW(r.view.control(id::PaperLetter), GWL_STYLE) & WS_TABSTOP, 0);
+    EXPECT_EQ(::GetWindowLongW(r.view.control(id::PaperA4), GWL_STYLE) & WS_TABSTOP, 0);
+
+    while (focused() != id::Apply && round.size() < 90) {
+        press(dialog, VK_TAB);
+        round.push_back(0);
+    }
+    ASSERT_EQ(focused(), id::Apply);
+    press(dialog, VK_RETURN);
+    ASSERT_TRUE(pumpUntil([&] { return r.board.settings().paper == 1; }, 10000));
+    EXPECT_FALSE(r.view.ended()) << "Apply keeps the window";
+}
+
+// What a screen reader finds: a control with a caption is named by it, a field without one
+// by the label right before it in the dialog's order, in the window's language.
+TEST(Win32Window, EveryControlAUserOperatesIsNamedByItsCaptionOrTheLabelBeforeIt) {
+    const ShippedLanguages languages;
+    Running r(config::utf8FromPath(languages.folder));
+    ASSERT_TRUE(r.view.create({L"Segoe UI", 9, "ENGLISH"}));
+    r.controller->onInitDialog();
+    auto windowText = [](HWND w) {
+        wchar_t text[256] = {};
+        ::GetWindowTextW(w, text, 256);
+        return system::narrow(text);
+    };
+    for (int command : {id::CmdEnglish, id::CmdJapanese}) {
+        r.controller->onCommand(command);
+        for (const window::ControlTemplate& c : window::mainDialogControls()) {
+            using K = window::ControlKind;
+            if (c.kind != K::PushButton && c.kind != K::RadioButton && c.kind != K::Edit &&
+                c.kind != K::DatePicker && c.kind != K::TimePicker) {
+                continue;
+            }
+            HWND w = r.view.control(c.id);
+            const int label = window::labelOf(c.id);
+            if (label == 0) {
+                EXPECT_FALSE(windowText(w).empty()) << c.id;
+                continue;
+            }
+            HWND before = ::GetWindow(w, GW_HWNDPREV);
+            EXPECT_EQ(before, r.view.control(label)) << c.id;
+            EXPECT_EQ(className(before), L"static");
+            EXPECT_FALSE(windowText(before).empty()) << c.id;
+        }
+    }
+    EXPECT_EQ(r.view.text(id::DateLabel), "日付");
+}
+
+link::DateTime g_computerClock{2026, 12, 7, 21, 43};
+
+TEST(Win32Window, ThePickersFollowTheComputersClockAndSettingThemIsNoEdit) {
+    g_computerClock = {2026, 12, 7, 21, 43};
+    Running r(tempFolder(),
+              [](app::ControllerOptions& o) { o.localNow = [] { return g_computerClock; }; });
+    startShown(r);
+    EXPECT_EQ(r.view.pickedDateTime(), g_computerClock);
+    g_computerClock = {2026, 12, 8, 0, 1};
+    ASSERT_TRUE(pumpUntil([&] { return r.view.pickedDateTime() == g_computerClock; },
+                          3 * app::kClockCheckMs));
+    EXPECT_FALSE(::IsWindowEnabled(r.view.control(id::Apply))) << "no edit of the user's";
+}
+
+int g_boxes = 0;
+
+// Unplugged: one message, and Cancel still ends the window; the board back, the window too.
+TEST(Win32Window, AnUnpluggedBoardIsToldOnceAndCancelStaysUsable) {
+    Running r;
+    startShown(r);
+    // Boxes are closed from a thread timer, as their own loop dispatches it.
+    g_running = &r;
+    g_boxes = 0;
+    const UINT_PTR watch = ::SetTimer(nullptr, 0, 50, [](HWND, UINT, UINT_PTR, DWORD) {
+        HWND box = openMessageBox(g_running->view.handle());
+        if (box == nullptr) return;
+        ++g_boxes;
+        ::PostMessageW(box, WM_COMMAND, IDOK, 0);
+    });
+    r.board.unplug();
+    const DWORD start = ::GetTickCount();
+    pumpUntil([&] { return ::GetTickCount() - start > 6000; }, 7000);
+    const int boxes = g_boxes;
+    EXPECT_EQ(boxes, 1);
+    EXPECT_TRUE(::IsWindowEnabled(r.view.control(id::Cancel)));
+    EXPECT_FALSE(::IsWindowEnabled(r.view.control(id::OK)));
+    r.board.replug();
+    ASSERT_TRUE(pumpUntil([&] { return ::IsWindowEnabled(r.view.control(id::OK)); }, 10000));
+    ::KillTimer(nullptr, watch);
+    g_running = nullptr;
+    ::SendMessageW(r.view.handle(), WM_COMMAND, MAKEWPARAM(id::Cancel, BN_CLICKED),
+                   reinterpret_cast<LPARAM>(r.view.control(id::Cancel)));
+    EXPECT_TRUE(r.view.ended());
+}
+
+int g_scans = 0;
+
+TEST(Win32Window, TheMenuOffersTheScanOnlyOnTheSimulatedBoard) {
+    auto entry = [](const Running& r) {
+        wchar_t text[64] = {};
+        const int n =
+            ::GetMenuStringW(r.view.languageMenu(), id::CmdScanTestImage, text, 64, MF_BYCOMMAND);
+        return n > 0 ? system::narrow(text) : std::string();
+    };
+    {
+        Running plain;
+        ASSERT_TRUE(plain.view.create(kFont));
+        plain.controller->onInitDialog();
+        EXPECT_EQ(entry(plain), "");
+        EXPECT_EQ(::GetMenuItemCount(plain.view.languageMenu()), 3);
+    }
+    const ShippedLanguages languages;
+    g_scans = 0;
+    Running r(config::utf8FromPath(languages.folder),
+              [](app::ControllerOptions& o) { o.scanTestImage = [] { ++g_scans; }; });
+    ASSERT_TRUE(r.view.create(kFont));
+    r.controller->onInitDialog();
+    EXPECT_EQ(entry(r), "&Scan a test image");
+    r.controller->onCommand(id::CmdJapanese);
+    EXPECT_EQ(entry(r), "テスト画像をスキャン(&S)");
+    EXPECT_EQ(::GetMenuItemCount(r.view.languageMenu()), 5) << "the entry was added once";
+    ::SendMessageW(r.view.handle(), WM_COMMAND, MAKEWPARAM(id::CmdScanTestImage, 0), 0);
+    EXPECT_EQ(g_scans, 1);
 }
 
 TEST(Win32Window, ASecondCopyRestoresAndRaisesTheFirstAndEnds) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -33,7 +34,7 @@ std::map<std::string, int> controlIdsFromHeader() {
 
 TEST(DialogTemplate, EveryControlIdAppearsExactlyOnce) {
     const auto ids = controlIdsFromHeader();
-    ASSERT_EQ(ids.size(), 35u) << "control_ids.hpp could not be read or changed size";
+    ASSERT_EQ(ids.size(), 37u) << "control_ids.hpp could not be read or changed size";
     std::map<int, int> seen;
     for (const ControlTemplate& c : mainDialogControls()) ++seen[c.id];
     EXPECT_EQ(seen.size(), mainDialogControls().size()) << "an id appears twice";
@@ -45,11 +46,13 @@ TEST(DialogTemplate, EveryControlIdAppearsExactlyOnce) {
     EXPECT_EQ(findControl(4711), nullptr);
 }
 
+// The window from top to bottom; each frame before what it holds, each label right before
+// the field it names; one stop per radio pair, at first on its first radio.
 TEST(DialogTemplate, TabOrderAndTheControlsThatTakeTheTab) {
-    const std::vector<int> order{1003, 1027, 1005, 1006, 1007, 1008, 1009, 1010, 1011,
-                                 1024, 1025, 1026, 1044, 1051, 1052, 1053, 1055, 1056,
-                                 1057, 1058, 1059, 1060, 1061, 1062, 1063, 1064, 1065,
-                                 1066, 1067, 1068, 1069, 1070, 1071, 1072, 1073};
+    const std::vector<int> order{1056, 1057, 1058, 1074, 1071, 1075, 1072, 1062, 1063, 1064,
+                                 1068, 1069, 1070, 1073, 1059, 1060, 1061, 1065, 1066, 1067,
+                                 1024, 1044, 1025, 1026, 1003, 1027, 1005, 1006, 1007, 1055,
+                                 1053, 1052, 1008, 1009, 1010, 1011, 1051};
     std::vector<int> actual;
     std::vector<int> tabStops;
     for (const ControlTemplate& c : mainDialogControls()) {
@@ -57,7 +60,35 @@ TEST(DialogTemplate, TabOrderAndTheControlsThatTakeTheTab) {
         if (c.has(style::TabStop)) tabStops.push_back(c.id);
     }
     EXPECT_EQ(actual, order);
-    EXPECT_EQ(tabStops, (std::vector<int>{1003, 1027, 1007, 1008, 1009, 1010, 1011, 1071, 1072}));
+    EXPECT_EQ(tabStops, (std::vector<int>{1057, 1071, 1072, 1063, 1069, 1060, 1066, 1003, 1027,
+                                          1007, 1008, 1009, 1010, 1011}));
+    for (const FieldLabel& l : fieldLabels()) {
+        const auto field = std::find(actual.begin(), actual.end(), l.field);
+        ASSERT_NE(field, actual.begin());
+        EXPECT_EQ(*(field - 1), l.label) << l.field;
+        EXPECT_EQ(findControl(l.label)->kind, ControlKind::Label);
+        EXPECT_EQ(labelOf(l.field), l.label);
+    }
+    EXPECT_EQ(labelOf(id::Apply), 0);
+}
+
+// The dialog manager's arrow keys stay inside a group, which starts at a control with the
+// group style: each radio pair is one group of its own, with no other control in it.
+TEST(DialogTemplate, EachRadioPairIsAGroupOfItsOwn) {
+    const auto controls = mainDialogControls();
+    for (std::size_t i = 0; i < controls.size(); ++i) {
+        if (controls[i].kind != ControlKind::RadioButton || controls[i].has(style::Disabled)) {
+            continue;
+        }
+        const bool first = controls[i].has(style::Group);
+        if (first) {
+            ASSERT_LT(i + 2, controls.size());
+            EXPECT_EQ(controls[i + 1].kind, ControlKind::RadioButton) << controls[i].id;
+            EXPECT_FALSE(controls[i + 1].has(style::Group)) << controls[i].id;
+            EXPECT_TRUE(controls[i + 2].has(style::Group))
+                << "the group of " << controls[i].id << " runs on";
+        }
+    }
 }
 
 TEST(DialogTemplate, ControlsThatStartHiddenDisabledOrEmpty) {
@@ -67,7 +98,7 @@ TEST(DialogTemplate, ControlsThatStartHiddenDisabledOrEmpty) {
         if (c.has(style::Disabled)) disabled.insert(c.id);
         if (c.has(style::BoundText)) bound.insert(c.id);
     }
-    EXPECT_EQ(invisible, (std::set<int>{id::HiddenFrame}));
+    EXPECT_EQ(invisible, (std::set<int>{id::HiddenFrame, id::DateLabel, id::TimeLabel}));
     EXPECT_EQ(disabled, (std::set<int>{id::RadioFull, id::RadioProgram}));
     EXPECT_EQ(bound, (std::set<int>{id::FirmwarePath, id::FirmwareNameLabel,
                                     id::FirmwareVersionLabel, id::FirmwareVersion}));
@@ -87,7 +118,7 @@ TEST(DialogTemplate, RadioButtonsFormTheSixPairs) {
     EXPECT_EQ(
         pairs,
         (std::vector<std::pair<int, int>>{
-            {1005, 1006}, {1057, 1058}, {1060, 1061}, {1063, 1064}, {1066, 1067}, {1069, 1070}}));
+            {1057, 1058}, {1063, 1064}, {1069, 1070}, {1060, 1061}, {1066, 1067}, {1005, 1006}}));
 }
 
 TEST(DialogUnits, BaseUnitsFromTheAlphabetAndTheLineHeight) {
