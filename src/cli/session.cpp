@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "cli/record.hpp"
+#include "config/file_output.hpp"
 #include "config/paths.hpp"
 #include "link/date_time_text.hpp"
 #include "link/protocol.hpp"
@@ -26,19 +27,6 @@ namespace {
 // How long the link may stay entirely quiet beyond the answer timeout before q70ctl gives
 // up: the status poll runs every second, so a healthy link is never quiet for this long.
 constexpr std::uint64_t kStallSlackMs = 2500;
-
-bool writeWholeFile(const std::string& path, std::span<const std::uint8_t> bytes) {
-    std::ofstream f(config::pathFromUtf8(path), std::ios::binary | std::ios::trunc);
-    if (!f) return false;
-    f.write(reinterpret_cast<const char*>(bytes.data()),
-            static_cast<std::streamsize>(bytes.size()));
-    f.close();
-    if (!f.fail()) return true;
-    // No half-written file is left behind to be taken for a good one.
-    std::error_code ec;
-    std::filesystem::remove(config::pathFromUtf8(path), ec);
-    return false;
-}
 
 std::string printable(char c) {
     const auto u = static_cast<unsigned char>(c);
@@ -464,15 +452,14 @@ int Session::testImage(const std::string& bmpPath, const std::string& rawPath, i
     }
     if (rc != kExitOk) return rc;
 
-    if (!rawPath.empty() && !writeWholeFile(rawPath, imageData_)) {
-        fail(ErrorClass::Io, "cannot write " + rawPath);
+    std::string why;
+    if (!rawPath.empty() && !config::writeFileWhole(rawPath, imageData_, &why)) {
+        fail(ErrorClass::Io, "cannot write " + rawPath + ": " + why);
     }
     if (!image_.hasBitmap())
         return fail(ErrorClass::BadAnswer, "the test image could not be decoded");
-    if (!image_.saveBitmapFile(bmpPath)) {
-        std::error_code ec;
-        std::filesystem::remove(config::pathFromUtf8(bmpPath), ec);
-        return fail(ErrorClass::Io, "cannot write " + bmpPath);
+    if (!image_.saveBitmapFile(bmpPath, &why)) {
+        return fail(ErrorClass::Io, "cannot write " + bmpPath + ": " + why);
     }
     env_.err << "q70ctl: test image of " << image_.width() << " x " << image_.height()
              << " saved to " << bmpPath << '\n'
@@ -530,9 +517,9 @@ int decodeRawFile(std::ostream& err, const std::string& rawPath, std::uint32_t w
                                              std::to_string(width) + " x " +
                                              std::to_string(height) + " test image");
     }
-    if (!image.saveBitmapFile(bmpPath)) {
-        std::filesystem::remove(config::pathFromUtf8(bmpPath), ec);
-        return fail(ErrorClass::Io, "cannot write " + bmpPath);
+    std::string why;
+    if (!image.saveBitmapFile(bmpPath, &why)) {
+        return fail(ErrorClass::Io, "cannot write " + bmpPath + ": " + why);
     }
     return kExitOk;
 }
