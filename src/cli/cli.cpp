@@ -92,7 +92,7 @@ constexpr const char* kCommandsHelp =
   update FILE [--no-check] [--json]
                         check a firmware file and send it
   test-image -o OUT.bmp [--raw RAW] [--wait SECONDS] [--json]
-                        save the board's next test image
+                        save the board's next test image (-o -: to stdout)
   firmware-check FILE [--json]
                         check a firmware file as S-records, without a board
   decode RAW --width W --height H -o OUT.bmp
@@ -580,7 +580,8 @@ int run(int argc, const char* const* argv, Environment& env) {
         "test-image", "Wait for the board to offer its test image, receive it and save it as BMP");
     image
         ->add_option("-o,--output", o.out,
-                     "The BMP file to write; {device} in it becomes the board's address")
+                     "The BMP file to write (- for standard output); {device} in it becomes the "
+                     "board's address")
         ->required()
         ->type_name("OUT.bmp");
     image->add_option("--raw", o.raw, "Also keep the image data exactly as received")
@@ -616,7 +617,7 @@ int run(int argc, const char* const* argv, Environment& env) {
         ->required()
         ->check(CLI::Range(8, 65'535 * 8).description(""))
         ->type_name("H");
-    decode->add_option("-o,--output", o.out, "The BMP file to write")
+    decode->add_option("-o,--output", o.out, "The BMP file to write (- for standard output)")
         ->required()
         ->type_name("OUT.bmp");
 
@@ -642,7 +643,7 @@ int run(int argc, const char* const* argv, Environment& env) {
                           "--height must be a multiple of 8 (dots come in bytes of 8)");
         }
         Failure failure;
-        return decodeRawFile(env.err, o.file, o.width, o.height, o.out, failure);
+        return decodeRawFile(env.out, env.err, o.file, o.width, o.height, o.out, failure);
     }
 
     // Everything that can be checked without the board is checked before it is touched.
@@ -675,6 +676,24 @@ int run(int argc, const char* const* argv, Environment& env) {
         return refuse(env, o.json, ErrorClass::Usage,
                       "test-image: with several boards, -o and --raw need {device} in their "
                       "names, so that each board gets files of its own");
+    }
+    if (plan.command == Command::TestImage) {
+        if (o.raw == kStandardOutput) {
+            return refuse(env, o.json, ErrorClass::Usage,
+                          "test-image --raw: standard output takes only the BMP (-o -)");
+        }
+        if (o.out == kStandardOutput && o.json) {
+            return refuse(env, o.json, ErrorClass::Usage,
+                          "test-image -o -: standard output cannot carry both the BMP and --json");
+        }
+        // A path that cannot take the picture is refused before the board is asked for it.
+        for (const std::string& a : addresses) {
+            for (const std::string& pattern : {o.out, o.raw}) {
+                if (pattern.empty()) continue;
+                const std::string refused = refuseOutput(expandDevice(pattern, a));
+                if (!refused.empty()) return refuse(env, o.json, ErrorClass::Io, refused, a);
+            }
+        }
     }
     if (plan.command == Command::Update && !o.noCheck) {
         if (const std::optional<Failure> bad = checkBeforeUpdate(env, o.file)) {

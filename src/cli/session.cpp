@@ -28,6 +28,20 @@ namespace {
 // up: the status poll runs every second, so a healthy link is never quiet for this long.
 constexpr std::uint64_t kStallSlackMs = 2500;
 
+// "-": the BMP goes to standard output, as a stream, whole.
+bool saveBitmap(std::ostream& out, const testimage::TestImage& image, const std::string& path,
+                std::string& why) {
+    if (path != kStandardOutput) return image.saveBitmapFile(path, &why);
+    const std::vector<std::uint8_t> bytes = image.bitmapFileBytes();
+    if (bytes.empty()) return false;
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
+    out.flush();
+    if (out) return true;
+    why = "standard output took no more";
+    return false;
+}
+
 std::string printable(char c) {
     const auto u = static_cast<unsigned char>(c);
     return std::isprint(u) ? std::string(1, c) : hexByte(u);
@@ -458,11 +472,11 @@ int Session::testImage(const std::string& bmpPath, const std::string& rawPath, i
     }
     if (!image_.hasBitmap())
         return fail(ErrorClass::BadAnswer, "the test image could not be decoded");
-    if (!image_.saveBitmapFile(bmpPath, &why)) {
+    if (!saveBitmap(env_.out, image_, bmpPath, why)) {
         return fail(ErrorClass::Io, "cannot write " + bmpPath + ": " + why);
     }
     env_.err << "q70ctl: test image of " << image_.width() << " x " << image_.height()
-             << " saved to " << bmpPath << '\n'
+             << " saved to " << (bmpPath == kStandardOutput ? "standard output" : bmpPath) << '\n'
              << std::flush;
     if (failure_) return exitCodeOf(failure_->cls);
     if (options_.json) {
@@ -476,15 +490,27 @@ int Session::testImage(const std::string& bmpPath, const std::string& rawPath, i
     return kExitOk;
 }
 
+std::string refuseOutput(const std::string& path) {
+    if (path == kStandardOutput) return {};
+    const std::string_view what = config::describePathKind(config::outputPathKind(path));
+    if (what.empty()) return {};
+    return "cannot write " + path + ": it is " + std::string(what) +
+           "; only a regular file is written (-o - writes the BMP to standard output)";
+}
+
 // ---- decode -----------------------------------------------------------------------------
 
-int decodeRawFile(std::ostream& err, const std::string& rawPath, std::uint32_t width,
-                  std::uint32_t height, const std::string& bmpPath, Failure& failure) {
+int decodeRawFile(std::ostream& out, std::ostream& err, const std::string& rawPath,
+                  std::uint32_t width, std::uint32_t height, const std::string& bmpPath,
+                  Failure& failure) {
     const auto fail = [&](ErrorClass cls, const std::string& message) {
         err << "q70ctl: " << message << '\n';
         failure = {cls, message};
         return exitCodeOf(cls);
     };
+    if (const std::string refused = refuseOutput(bmpPath); !refused.empty()) {
+        return fail(ErrorClass::Io, refused);
+    }
     std::error_code ec;
     const std::uintmax_t size = std::filesystem::file_size(config::pathFromUtf8(rawPath), ec);
     if (ec) return fail(ErrorClass::BadFile, "cannot read " + rawPath + ": " + ec.message());
@@ -518,7 +544,7 @@ int decodeRawFile(std::ostream& err, const std::string& rawPath, std::uint32_t w
                                              std::to_string(height) + " test image");
     }
     std::string why;
-    if (!image.saveBitmapFile(bmpPath, &why)) {
+    if (!saveBitmap(out, image, bmpPath, why)) {
         return fail(ErrorClass::Io, "cannot write " + bmpPath + ": " + why);
     }
     return kExitOk;

@@ -10,6 +10,7 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/utility_controller.hpp"
@@ -128,9 +129,17 @@ class Session : private app::ExchangeObserver {
     std::vector<std::uint8_t> imageData_;
 };
 
-// The offline decoder: a raw test image of `width` scan lines of `height` dots to BMP.
-// On failure, `failure` says why.
-int decodeRawFile(std::ostream& err, const std::string& rawPath, std::uint32_t width,
-                  std::uint32_t height, const std::string& bmpPath, Failure& failure);
+// The name that writes the BMP to standard output instead of a file.
+inline constexpr std::string_view kStandardOutput = "-";
+
+// Empty when q70ctl may write the path; otherwise the message that refuses it (a folder, a
+// device, a FIFO: nothing but a regular file is replaced).
+std::string refuseOutput(const std::string& path);
+
+// The offline decoder: a raw test image of `width` scan lines of `height` dots to BMP
+// (to `out` for "-"). On failure, `failure` says why.
+int decodeRawFile(std::ostream& out, std::ostream& err, const std::string& rawPath,
+                  std::uint32_t width, std::uint32_t height, const std::string& bmpPath,
+                  Failure& failure);
 
 }  // namespace q70::cli

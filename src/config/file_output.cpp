@@ -96,12 +96,6 @@ std::string_view describePathKind(PathKind kind) {
     return "not a regular file";
 }
 
-std::string refuseOutputPath(std::string_view utf8Path) {
-    const std::string_view what = describePathKind(outputPathKind(utf8Path));
-    if (what.empty()) return {};
-    return std::string(utf8Path) + " is " + std::string(what);
-}
-
 bool writeFileWhole(std::string_view utf8Path, std::span<const std::uint8_t> bytes,
                     std::string* error) {
     const auto failed = [&](std::string why) {

@@ -16,9 +16,6 @@ PathKind outputPathKind(std::string_view utf8Path);
 // "a folder", "a device", "a FIFO", "a socket", "not a regular file"; empty for the two
 // kinds that may be written.
 std::string_view describePathKind(PathKind kind);
-// Empty when the path may be written; otherwise why not, naming the path
-// ("out.bmp is a folder").
-std::string refuseOutputPath(std::string_view utf8Path);
 
 // Writes `bytes` to a temporary file in the target's folder and renames it over the
 // target once it is complete, so that the target holds either its old content or the new

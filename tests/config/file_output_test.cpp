@@ -105,14 +105,16 @@ TEST(FileOutput, AFailedWriteLeavesTheTargetAsItWasAndNoTemporaryFile) {
     }
 }
 
-TEST(FileOutput, RefusesWhatIsNoRegularFileNamingIt) {
+TEST(FileOutput, TellsWhatStandsAtAPath) {
     TempFolder t;
     fs::create_directory(t.path() / "pictures");
     t.write("old.bmp", "old");
-    EXPECT_EQ(config::refuseOutputPath((t.path() / "pictures").string()),
-              (t.path() / "pictures").string() + " is a folder");
-    EXPECT_EQ(config::refuseOutputPath((t.path() / "old.bmp").string()), "");
-    EXPECT_EQ(config::refuseOutputPath((t.path() / "new.bmp").string()), "");
+    EXPECT_EQ(config::outputPathKind((t.path() / "pictures").string()), config::PathKind::Folder);
+    EXPECT_EQ(config::describePathKind(config::PathKind::Folder), "a folder");
+    EXPECT_EQ(config::outputPathKind((t.path() / "old.bmp").string()),
+              config::PathKind::RegularFile);
+    EXPECT_EQ(config::outputPathKind((t.path() / "new.bmp").string()), config::PathKind::Missing);
+    EXPECT_EQ(config::describePathKind(config::PathKind::RegularFile), "");
 }
 
 #if !defined(_WIN32)
