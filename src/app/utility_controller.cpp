@@ -561,6 +561,14 @@ void UtilityController::onAnswerDispatched(std::uint8_t lastCommand, std::uint8_
 
 // ---- Test image -------------------------------------------------------------------------
 
+void UtilityController::onShortAnswer(std::uint32_t length, std::size_t received) {
+    if (observer_ != nullptr) observer_->onShortAnswer(length, received);
+}
+
+void UtilityController::onTestImageRefused(const link::TestImageHeader& header) {
+    if (observer_ != nullptr) observer_->onTestImageRefused(header);
+}
+
 void UtilityController::onTestImageHeader(const link::TestImageHeader& header) {
     image_.setHeader(header.width, header.height(), header.dataSize, header.deviceType);
 }

@@ -130,6 +130,23 @@ void Session::onLinkFailed(link::Outcome why, std::uint8_t request) {
     }
 }
 
+void Session::onShortAnswer(std::uint32_t length, std::size_t received) {
+    mismatch_ = "the board's answer to " + requestName(transport_.lastRequest()) + " announces " +
+                std::to_string(length) + " bytes and carries " +
+                std::to_string(received - std::min(received, link::kLengthFieldSize));
+}
+
+void Session::onTestImageRefused(const link::TestImageHeader& header) {
+    const std::string size = std::to_string(header.width) + " x " + std::to_string(header.height());
+    if (header.width == 0 || header.bytesPerLine == 0) {
+        mismatch_ = "the board's test image is " + size + " pixels: it holds no picture";
+    } else {
+        mismatch_ = "the board's test image of " + size + " pixels (" +
+                    std::to_string(header.dataSize) +
+                    " bytes of data) is larger than a test image can be";
+    }
+}
+
 void Session::onAnswer(std::uint8_t lastCommand, std::uint8_t answerCode, bool matched) {
     if (!matched) {
         // The link fails the exchange right after this; its outcome says the rest.

@@ -89,6 +89,8 @@ class Session : private app::ExchangeObserver {
     void onFirmwareUpdateEnded(link::Outcome outcome) override;
     void onSettingsWriteEnded(link::Outcome outcome) override;
     void onLinkFailed(link::Outcome why, std::uint8_t request) override;
+    void onShortAnswer(std::uint32_t length, std::size_t received) override;
+    void onTestImageRefused(const link::TestImageHeader& header) override;
 
     // Records the first failure and says what failed; later ones only add their lines.
     // Without a context the window's last message stands for it in the error JSON.

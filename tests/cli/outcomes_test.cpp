@@ -127,6 +127,55 @@ TEST_F(CliOutcomes, EachFailureHasItsClassAndExitCode) {
     EXPECT_EQ(err.str().find('{'), std::string::npos) << err.str();
 }
 
+// What the board announced but did not send is no value: each is a bad answer that names
+// what was wrong, and no file or line of output comes of it.
+TEST_F(CliOutcomes, AnAnswerHoldingLessThanItAnnouncesIsABadAnswer) {
+    // The header of a test image's first packet given these sizes (big-endian).
+    const auto imageOf = [](std::uint16_t width, std::uint16_t bytesPerLine) {
+        return [=](link::PacketBuffer& b, std::size_t& size) {
+            if (size == link::kPacketSize && link::readLength(b) > link::kMaxSinglePacketLength) {
+                b[6] = static_cast<std::uint8_t>(width >> 8);
+                b[7] = static_cast<std::uint8_t>(width);
+                b[8] = static_cast<std::uint8_t>(bytesPerLine >> 8);
+                b[9] = static_cast<std::uint8_t>(bytesPerLine);
+            }
+        };
+    };
+    struct Case {
+        const char* what;
+        AlteringTransport::Alter alter;
+        std::vector<std::string> command;
+        const char* said;
+    };
+    const std::string bmp = (folder / "x.bmp").string();
+    const Case cases[] = {
+        {"no scan lines", imageOf(0, 188), {"test-image", "-o", bmp}, "is 0 x 1504 pixels"},
+        {"no bytes per line", imageOf(2160, 0), {"test-image", "-o", bmp}, "is 2160 x 0 pixels"},
+        // 32 bytes announced, 9 sent: the length field, the code and 8 bytes.
+        {"a cut device information",
+         [](link::PacketBuffer& b, std::size_t& size) {
+             if (size > 4 && b[4] == code::GetDeviceInfo && link::readLength(b) == 32) size = 13;
+         },
+         {"info"},
+         "answer to GetDeviceInfo (1) announces 32 bytes and carries 9"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        options.firstImageAfterMs = 0;
+        alterAnswers = c.alter;
+        makeBoard();
+        std::vector<std::string> args = {"--device", "sim", "--timeout", "1000"};
+        args.insert(args.end(), c.command.begin(), c.command.end());
+        args.push_back("--json");
+        EXPECT_EQ(run(args), cli::kExitFailed) << err.str();
+        EXPECT_NE(lastErrLine().find("\"error\": \"bad-answer\""), std::string::npos)
+            << lastErrLine();
+        EXPECT_NE(lastErrLine().find(c.said), std::string::npos) << lastErrLine();
+        EXPECT_TRUE(out.str().empty()) << out.str();
+        EXPECT_FALSE(std::filesystem::exists(bmp));
+    }
+}
+
 TEST_F(CliOutcomes, EveryCommandPrintsOneDocumentWithItsSchema) {
     ASSERT_EQ(run({"--device", "sim", "info", "--json"}), 0) << err.str();
     const std::string info = out.str();
