@@ -212,12 +212,12 @@ int listBoards(Environment& env, bool json) {
             r.number("bus", b.bus);
             r.number("device", b.device);
             r.text("id", id);
-            r.text("serial", b.serial);
+            r.foreignText("serial", b.serial);
             env.out << (i == 0 ? "" : ", ") << r.json();
         } else {
             env.out << "usb:" << b.port << " bus=" << b.bus << " device=" << b.device
                     << " id=" << id;
-            if (!b.serial.empty()) env.out << " serial=" << b.serial;
+            if (!b.serial.empty()) env.out << " serial=" << lineEscaped(b.serial);
             env.out << '\n';
         }
     }
@@ -239,7 +239,7 @@ int checkFirmware(Environment& env, const std::string& path, bool json) {
     if (json) r.number("schema", kJsonSchema);
     r.text("file", path);
     r.flag("valid", c.valid());
-    r.text("header", c.header);
+    r.foreignText("header", c.header);
     r.number("records", static_cast<std::int64_t>(c.records));
     r.number("data-bytes", static_cast<std::int64_t>(c.dataBytes));
     r.number("first-address", static_cast<std::int64_t>(c.firstAddress));

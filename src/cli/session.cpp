@@ -298,8 +298,8 @@ int Session::info() {
     r.number("info-long-1", d.infoLong1);
     r.number("info-long-2", d.infoLong2);
     r.flag("info-flag", d.infoFlag);
-    r.text("info-text", d.infoText);
-    r.text("firmware-version", view_.text(id::FirmwareVersion));
+    r.foreignText("info-text", d.infoText);
+    r.foreignText("firmware-version", view_.text(id::FirmwareVersion));
     r.number("device-state", s.deviceState);
     r.flag("status-flag-a", s.statusFlagA);
     r.flag("status-flag-b", s.statusFlagB);
@@ -311,7 +311,7 @@ int Session::info() {
     device.text("address", where.address.empty() ? options_.address : where.address);
     if (where.usb) {
         device.text("port", where.usbPort);
-        device.text("serial", where.serial);
+        device.foreignText("serial", where.serial);
     }
     r.object("device", device);
     print(r);
@@ -449,11 +449,12 @@ int Session::update(const std::string& file) {
     rc = runUntil([this] { return readBackDone_; }, kNoDeadline);
     phase_ = Phase::Started;
     if (rc != kExitOk) return rc;
-    env_.err << "q70ctl: the board reports firmware " << readBackVersion_ << " now\n" << std::flush;
+    env_.err << "q70ctl: the board reports firmware " << lineEscaped(readBackVersion_) << " now\n"
+             << std::flush;
     if (options_.json) {
         Record r = document();
         r.text("file", file);
-        r.text("firmware-version", readBackVersion_);
+        r.foreignText("firmware-version", readBackVersion_);
         print(r);
     }
     return kExitOk;

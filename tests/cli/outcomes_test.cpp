@@ -176,6 +176,23 @@ TEST_F(CliOutcomes, AnAnswerHoldingLessThanItAnnouncesIsABadAnswer) {
     }
 }
 
+// A version text that carries a line of its own stays inside its line.
+TEST_F(CliOutcomes, TheBoardsTextCannotForgeALine) {
+    options.version = "1.20\ndevice-state=9\x1b]0;x\a";
+    makeBoard();
+    ASSERT_EQ(run({"--device", "sim", "info"}), 0) << err.str();
+    const std::string lines = out.str();
+    EXPECT_NE(lines.find("\nfirmware-version=1.20\\ndevice-state=9\\x1b]0;x\\x07\n"),
+              std::string::npos)
+        << lines;
+    EXPECT_EQ(lines.find("\ndevice-state=9"), std::string::npos) << lines;
+    EXPECT_EQ(lines.find('\x1b'), std::string::npos);
+    ASSERT_EQ(run({"--device", "sim", "info", "--json"}), 0) << err.str();
+    EXPECT_NE(out.str().find(R"("firmware-version": "1.20\u000Adevice-state=9\u001B]0;x\u0007")"),
+              std::string::npos)
+        << out.str();
+}
+
 TEST_F(CliOutcomes, EveryCommandPrintsOneDocumentWithItsSchema) {
     ASSERT_EQ(run({"--device", "sim", "info", "--json"}), 0) << err.str();
     const std::string info = out.str();
