@@ -325,10 +325,13 @@ void UtilityController::startFirmwareUpdate() {
     const firmware::OpenResult opened = firmware_.open();
     if (opened != firmware::OpenResult::Ok) {
         using firmware::OpenResult;
-        const bool notSRecords = opened == OpenResult::LineTooLong ||
-                                 opened == OpenResult::ZeroByte || opened == OpenResult::TooLarge;
-        const std::string message = notSRecords
-                                        ? ui(TextKey::MsgBadSTypeFile)
+        const bool notSRecords =
+            opened == OpenResult::LineTooLong || opened == OpenResult::ZeroByte;
+        const std::string message = notSRecords ? ui(TextKey::MsgBadSTypeFile)
+                                    : opened == OpenResult::PathTooLong
+                                        ? ui(TextKey::MsgFirmPathTooLong) + firmware_.filePath
+                                    : opened == OpenResult::TooLarge
+                                        ? ui(TextKey::MsgFirmFileTooLarge) + firmware_.filePath
                                         : ui(TextKey::MsgFileOpenError) + firmware_.filePath;
         view_.showMessage(message);
         timers_.startTimer(link::kPumpTimer, link::kFastPeriodMs);

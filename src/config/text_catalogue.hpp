@@ -62,10 +62,13 @@ enum class TextKey : std::size_t {
     MsgFirmUpNG,
     MsgBadSTypeFile,
     MsgDeviceBusy,
+    // Why a firmware file was not sent, where the older texts named the wrong cause.
+    MsgFirmPathTooLong,
+    MsgFirmFileTooLarge,
     Count
 };
 
-inline constexpr std::size_t kTextCount = static_cast<std::size_t>(TextKey::Count);  // 52
+inline constexpr std::size_t kTextCount = static_cast<std::size_t>(TextKey::Count);  // 54
 
 struct TextEntry {
     TextKey key;
@@ -75,7 +78,7 @@ struct TextEntry {
     bool startOnly;  // read only by the LoadTexts of the window's initialisation
 };
 
-// The 52 rows, in reading order.
+// The 54 rows, in reading order.
 const std::array<TextEntry, kTextCount>& textTable();
 const TextEntry& entry(TextKey key);
 
