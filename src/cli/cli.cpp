@@ -91,7 +91,8 @@ constexpr const char* kCommandsHelp =
                         disable/enable, a4/letter, original/match
   update FILE [--no-check] [--json]
                         check a firmware file and send it
-  test-image -o OUT.bmp [--raw RAW] [--wait SECONDS] [--json]
+  test-image -o OUT.bmp [--raw RAW] [--wait SECONDS] [--image-timeout SECONDS]
+             [--json]
                         save the board's next test image (-o -: to stdout)
   firmware-check FILE [--json]
                         check a firmware file as S-records, without a board
@@ -118,7 +119,8 @@ Exit status:
      cannot be read or written
   2  bad arguments
   3  the device could not be opened
-  4  timeout: no answer within --timeout, or no test image within --wait
+  4  timeout: no answer within --timeout, no test image within --wait, or an
+     image that did not arrive whole within --image-timeout
   5  busy: another program is using the board
   6  refused: the board did not take a write, a firmware chunk or an update
   7  lost: the board went away in the middle of the job
@@ -148,6 +150,10 @@ struct Options {
     std::string out;
     std::string raw;
     int waitSeconds = 60;
+    // The largest picture a board makes (2160 x 1504, at most about 400 KiB of data) takes
+    // seconds; even 64 MiB, the most the link carries, comes over full-speed USB in about
+    // a minute. Twice that is room enough, and a stuck transfer still ends.
+    int imageSeconds = 120;
     bool noCheck = false;
     std::uint32_t width = 0;
     std::uint32_t height = 0;
@@ -336,8 +342,8 @@ BoardResult runBoard(Environment& env, const Plan& plan, const std::string& addr
                 case Command::TestImage:
                     rc = session.testImage(
                         expandDevice(o.out, address),
-                        o.raw.empty() ? std::string() : expandDevice(o.raw, address),
-                        o.waitSeconds);
+                        o.raw.empty() ? std::string() : expandDevice(o.raw, address), o.waitSeconds,
+                        o.imageSeconds);
                     break;
             }
         }
@@ -589,6 +595,12 @@ int run(int argc, const char* const* argv, Environment& env) {
     image->add_option("--wait", o.waitSeconds, "How long to wait for the board's offer")
         ->capture_default_str()
         ->check(CLI::Range(0, 86'400).description(""))
+        ->type_name("SECONDS");
+    image
+        ->add_option("--image-timeout", o.imageSeconds,
+                     "How long an image, once begun, may take to arrive whole")
+        ->capture_default_str()
+        ->check(CLI::Range(1, 86'400).description(""))
         ->type_name("SECONDS");
     for (CLI::App* command : {set, update, image}) {
         command->add_flag("--json", o.json,

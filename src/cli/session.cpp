@@ -462,21 +462,62 @@ int Session::update(const std::string& file) {
 
 // ---- test-image -------------------------------------------------------------------------
 
-int Session::testImage(const std::string& bmpPath, const std::string& rawPath, int waitSeconds) {
+int Session::testImage(const std::string& bmpPath, const std::string& rawPath, int waitSeconds,
+                       int imageSeconds) {
     const auto shown = [this] { return view_.imagesShown() > 0; };
+    const link::TransferState& link = controller_.connection().engine().state();
+    // Between the first packet of an image and its last (or the tail of a refused one).
+    const auto receiving = [&link] { return link.imageRemaining > 0 || link.discardRemaining > 0; };
+    // Once an image has begun it is bounded as a whole: the link's timeout bounds only
+    // each packet, and a board may send every one just in time.
+    std::optional<std::uint64_t> imageBegan;
+    const std::uint64_t imageLimitMs = static_cast<std::uint64_t>(imageSeconds) * 1000u;
+    bool imageTooSlow = false;
+    int shownPercent = -1;
+    const auto watchImage = [&] {
+        if (!receiving()) return false;
+        const std::uint64_t now = env_.scheduler.nowMs();
+        if (!imageBegan) imageBegan = now;
+        if (now - *imageBegan >= imageLimitMs) return imageTooSlow = true;
+        if (env_.errIsTerminal && link.imageRemaining > 0) {
+            const std::uint64_t total = link.imageCursor + link.imageRemaining;
+            const int percent = static_cast<int>(link.imageCursor * 100 / total);
+            if (percent != shownPercent) {
+                shownPercent = percent;
+                constexpr int kBarWidth = 30;
+                const int filled = percent * kBarWidth / 100;
+                env_.err << '\r' << '[' << std::string(static_cast<std::size_t>(filled), '#')
+                         << std::string(static_cast<std::size_t>(kBarWidth - filled), '.') << "] "
+                         << text(TextKey::MsgScanInProgress) << ' ' << percent << "% ("
+                         << link.imageCursor << " of " << total << " bytes)\x1b[K" << std::flush;
+            }
+        }
+        return false;
+    };
+    const auto endProgress = [&] {
+        if (shownPercent >= 0) env_.err << '\n' << std::flush;
+        shownPercent = -1;
+    };
     const std::uint64_t deadline =
         env_.scheduler.nowMs() + static_cast<std::uint64_t>(waitSeconds) * 1000u;
-    int rc = runUntil(shown, deadline);
-    // An image already on its way is received whole; the link's timeout bounds each packet.
-    // Only while its request is still being answered: a board that keeps offering an image
-    // and never sends one must not hold q70ctl past the wait.
+    int rc = runUntil([&] { return watchImage() || shown(); }, deadline);
+    // An image already on its way is received whole, within its own limit. Only while its
+    // request is still being answered: a board that keeps offering an image and never
+    // sends one must not hold q70ctl past the wait.
     const auto imageInFlight = [this] {
         return controller_.connection().engine().isAwaitingAnswer() &&
                transport_.lastRequest() == link::code::GetTestImage;
     };
     if (rc == kDeadlineReached && imageInFlight()) {
-        rc = runUntil([&] { return shown() || !imageInFlight(); }, kNoDeadline);
-        if (rc == kExitOk && !shown()) rc = kDeadlineReached;
+        rc = runUntil([&] { return watchImage() || shown() || !imageInFlight(); }, kNoDeadline);
+        if (rc == kExitOk && !shown() && !imageTooSlow) rc = kDeadlineReached;
+    }
+    endProgress();
+    if (imageTooSlow) {
+        return fail(ErrorClass::Timeout,
+                    "the test image did not arrive whole within " + std::to_string(imageSeconds) +
+                        " s (--image-timeout): " + std::to_string(link.imageCursor) + " of " +
+                        std::to_string(link.imageCursor + link.imageRemaining) + " bytes had come");
     }
     if (rc == kDeadlineReached) {
         return fail(ErrorClass::Timeout,

@@ -74,7 +74,10 @@ class Session : private app::ExchangeObserver {
     int set(const std::vector<SettingAssignment>& assignments,
             const std::optional<link::DateTime>& time);
     int update(const std::string& file);
-    int testImage(const std::string& bmpPath, const std::string& rawPath, int waitSeconds);
+    // Waits up to waitSeconds for the board's offer; an image once begun must arrive whole
+    // within imageSeconds.
+    int testImage(const std::string& bmpPath, const std::string& rawPath, int waitSeconds,
+                  int imageSeconds);
 
     // The first failure, once a command returned non-zero.
     const std::optional<Failure>& failure() const { return failure_; }

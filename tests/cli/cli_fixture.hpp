@@ -137,7 +137,7 @@ class CliFixture : public ::testing::Test {
         cli::Environment env{
             out,
             err,
-            false,
+            terminal,
             (folder / "program").string(),
             sched,
             [this](const link::DeviceAddress& a, const link::Clock&,
@@ -151,6 +151,7 @@ class CliFixture : public ::testing::Test {
                     return nullptr;
                 }
                 if (alterAnswers) return std::make_unique<AlteringTransport>(*board, alterAnswers);
+                if (wrapBoard) return wrapBoard(*board);
                 if (busyOpens > 0) {
                     return std::make_unique<HeldTransport>(*board, busyOpens);
                 }
@@ -175,6 +176,9 @@ class CliFixture : public ::testing::Test {
     std::map<std::string, std::unique_ptr<sim::SimulatedBoard>> others;
     int busyOpens = 0;  // the sim board is held by another program for this many opens
     AlteringTransport::Alter alterAnswers;  // when set, the sim board's answers pass through it
+    // When set, makes the transport to the sim board.
+    std::function<std::unique_ptr<link::DeviceTransport>(sim::SimulatedBoard&)> wrapBoard;
+    bool terminal = false;  // stderr taken for a terminal
     std::vector<std::vector<std::uint8_t>> requests;
     std::ostringstream out;
     std::ostringstream err;

@@ -193,6 +193,61 @@ TEST_F(CliOutcomes, TheBoardsTextCannotForgeALine) {
         << out.str();
 }
 
+// A board that sends each packet of its test image just inside the link's timeout.
+class SlowImageTransport : public sim::SimTransport {
+  public:
+    SlowImageTransport(sim::SimulatedBoard& board, const link::Clock& clock, std::uint64_t gapMs)
+        : sim::SimTransport(board), clock_(clock), gapMs_(gapMs) {}
+    link::ReadResult readPacket(link::PacketBuffer& buffer, int maxWaitMs) override {
+        if (inImage_ && clock_.nowMs() < lastMs_ + gapMs_) return {link::ReadStatus::Pending, 0};
+        link::ReadResult r = sim::SimTransport::readPacket(buffer, maxWaitMs);
+        if (r.status == link::ReadStatus::Ok && r.size == link::kPacketSize &&
+            link::readLength(buffer) > link::kMaxSinglePacketLength)
+            inImage_ = true;
+        lastMs_ = clock_.nowMs();
+        return r;
+    }
+
+  private:
+    const link::Clock& clock_;
+    std::uint64_t gapMs_;
+    bool inImage_ = false;
+    std::uint64_t lastMs_ = 0;
+};
+
+// Once an image has begun it has a bound of its own; on a terminal its progress shows.
+TEST_F(CliOutcomes, AnImageThatTakesTooLongEndsAtItsLimit) {
+    options.firstImageAfterMs = 0;
+    makeBoard();
+    wrapBoard = [this](sim::SimulatedBoard& b) {
+        return std::make_unique<SlowImageTransport>(b, sched, 900);
+    };
+    const std::string bmp = (folder / "slow.bmp").string();
+    const std::uint64_t before = sched.nowMs();
+    EXPECT_EQ(run({"--device", "sim", "--timeout", "1000", "test-image", "-o", bmp, "--wait", "5",
+                   "--image-timeout", "10", "--json"}),
+              cli::kExitTimeout);
+    const std::uint64_t took = sched.nowMs() - before;
+    EXPECT_GE(took, 10'000u);
+    EXPECT_LT(took, 13'000u) << "not 149 packets 0.9 s apart";
+    EXPECT_NE(lastErrLine().find("did not arrive whole within 10 s (--image-timeout): "),
+              std::string::npos)
+        << lastErrLine();
+    EXPECT_FALSE(std::filesystem::exists(bmp));
+
+    // The same board with time enough: it arrives, and a terminal saw it come.
+    makeBoard();
+    wrapBoard = [this](sim::SimulatedBoard& b) {
+        return std::make_unique<SlowImageTransport>(b, sched, 100);
+    };
+    terminal = true;
+    ASSERT_EQ(run({"--device", "sim", "test-image", "-o", bmp}), 0) << err.str();
+    EXPECT_NE(err.str().find("] Image Scan is in progress... 0% (1014 of "), std::string::npos)
+        << err.str();
+    EXPECT_NE(err.str().find("\r[##############"), std::string::npos);
+    EXPECT_TRUE(std::filesystem::exists(bmp));
+}
+
 TEST_F(CliOutcomes, EveryCommandPrintsOneDocumentWithItsSchema) {
     ASSERT_EQ(run({"--device", "sim", "info", "--json"}), 0) << err.str();
     const std::string info = out.str();
