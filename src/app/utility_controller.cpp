@@ -374,10 +374,13 @@ void UtilityController::startFirmwareUpdate() {
     const firmware::OpenResult opened = firmware_.open();
     if (opened != firmware::OpenResult::Ok) {
         using firmware::OpenResult;
-        const bool notSRecords = opened == OpenResult::LineTooLong ||
-                                 opened == OpenResult::ZeroByte || opened == OpenResult::TooLarge;
-        const std::string message = notSRecords
-                                        ? ui(TextKey::MsgBadSTypeFile)
+        const bool notSRecords =
+            opened == OpenResult::LineTooLong || opened == OpenResult::ZeroByte;
+        const std::string message = notSRecords ? ui(TextKey::MsgBadSTypeFile)
+                                    : opened == OpenResult::PathTooLong
+                                        ? ui(TextKey::MsgFirmPathTooLong) + firmware_.filePath
+                                    : opened == OpenResult::TooLarge
+                                        ? ui(TextKey::MsgFirmFileTooLarge) + firmware_.filePath
                                         : ui(TextKey::MsgFileOpenError) + firmware_.filePath;
         view_.showMessage(message);
         timers_.startTimer(link::kPumpTimer, link::kFastPeriodMs);
@@ -630,6 +633,14 @@ void UtilityController::onAnswerDispatched(std::uint8_t lastCommand, std::uint8_
 }
 
 // ---- Test image -------------------------------------------------------------------------
+
+void UtilityController::onShortAnswer(std::uint32_t length, std::size_t received) {
+    if (observer_ != nullptr) observer_->onShortAnswer(length, received);
+}
+
+void UtilityController::onTestImageRefused(const link::TestImageHeader& header) {
+    if (observer_ != nullptr) observer_->onTestImageRefused(header);
+}
 
 void UtilityController::onTestImageHeader(const link::TestImageHeader& header) {
     image_.setHeader(header.width, header.height(), header.dataSize, header.deviceType);

@@ -44,6 +44,9 @@ class ExchangeObserver {
     virtual void onSettingsWriteEnded(link::Outcome /*outcome*/) {}
     // An exchange failed (the link starts again by itself later), on `request`.
     virtual void onLinkFailed(link::Outcome /*why*/, std::uint8_t /*request*/) {}
+    // Why the link dropped an answer as bad, as the link tells it (before onLinkFailed).
+    virtual void onShortAnswer(std::uint32_t /*length*/, std::size_t /*received*/) {}
+    virtual void onTestImageRefused(const link::TestImageHeader& /*header*/) {}
 };
 
 struct ControllerOptions {
@@ -129,6 +132,8 @@ class UtilityController : public link::LinkListener, public link::RequestSource 
     void onQueueDrainedRefresh() override;
     void onAnswerDispatched(std::uint8_t lastCommand, std::uint8_t answerCode,
                             bool matched) override;
+    void onShortAnswer(std::uint32_t length, std::size_t received) override;
+    void onTestImageRefused(const link::TestImageHeader& header) override;
     void onTestImageHeader(const link::TestImageHeader& header) override;
     void onTestImageComplete(std::vector<std::uint8_t> data) override;
 

@@ -91,8 +91,9 @@ constexpr const char* kCommandsHelp =
                         disable/enable, a4/letter, original/match
   update FILE [--no-check] [--json]
                         check a firmware file and send it
-  test-image -o OUT.bmp [--raw RAW] [--wait SECONDS] [--json]
-                        save the board's next test image
+  test-image -o OUT.bmp [--raw RAW] [--wait SECONDS] [--image-timeout SECONDS]
+             [--json]
+                        save the board's next test image (-o -: to stdout)
   firmware-check FILE [--json]
                         check a firmware file as S-records, without a board
   decode RAW --width W --height H -o OUT.bmp
@@ -118,7 +119,8 @@ Exit status:
      cannot be read or written
   2  bad arguments
   3  the device could not be opened
-  4  timeout: no answer within --timeout, or no test image within --wait
+  4  timeout: no answer within --timeout, no test image within --wait, or an
+     image that did not arrive whole within --image-timeout
   5  busy: another program is using the board
   6  refused: the board did not take a write, a firmware chunk or an update
   7  lost: the board went away in the middle of the job
@@ -148,6 +150,10 @@ struct Options {
     std::string out;
     std::string raw;
     int waitSeconds = 60;
+    // The largest picture a board makes (2160 x 1504, at most about 400 KiB of data) takes
+    // seconds; even 64 MiB, the most the link carries, comes over full-speed USB in about
+    // a minute. Twice that is room enough, and a stuck transfer still ends.
+    int imageSeconds = 120;
     bool noCheck = false;
     std::uint32_t width = 0;
     std::uint32_t height = 0;
@@ -212,12 +218,12 @@ int listBoards(Environment& env, bool json) {
             r.number("bus", b.bus);
             r.number("device", b.device);
             r.text("id", id);
-            r.text("serial", b.serial);
+            r.foreignText("serial", b.serial);
             env.out << (i == 0 ? "" : ", ") << r.json();
         } else {
             env.out << "usb:" << b.port << " bus=" << b.bus << " device=" << b.device
                     << " id=" << id;
-            if (!b.serial.empty()) env.out << " serial=" << b.serial;
+            if (!b.serial.empty()) env.out << " serial=" << lineEscaped(b.serial);
             env.out << '\n';
         }
     }
@@ -239,7 +245,7 @@ int checkFirmware(Environment& env, const std::string& path, bool json) {
     if (json) r.number("schema", kJsonSchema);
     r.text("file", path);
     r.flag("valid", c.valid());
-    r.text("header", c.header);
+    r.foreignText("header", c.header);
     r.number("records", static_cast<std::int64_t>(c.records));
     r.number("data-bytes", static_cast<std::int64_t>(c.dataBytes));
     r.number("first-address", static_cast<std::int64_t>(c.firstAddress));
@@ -336,8 +342,8 @@ BoardResult runBoard(Environment& env, const Plan& plan, const std::string& addr
                 case Command::TestImage:
                     rc = session.testImage(
                         expandDevice(o.out, address),
-                        o.raw.empty() ? std::string() : expandDevice(o.raw, address),
-                        o.waitSeconds);
+                        o.raw.empty() ? std::string() : expandDevice(o.raw, address), o.waitSeconds,
+                        o.imageSeconds);
                     break;
             }
         }
@@ -580,7 +586,8 @@ int run(int argc, const char* const* argv, Environment& env) {
         "test-image", "Wait for the board to offer its test image, receive it and save it as BMP");
     image
         ->add_option("-o,--output", o.out,
-                     "The BMP file to write; {device} in it becomes the board's address")
+                     "The BMP file to write (- for standard output); {device} in it becomes the "
+                     "board's address")
         ->required()
         ->type_name("OUT.bmp");
     image->add_option("--raw", o.raw, "Also keep the image data exactly as received")
@@ -588,6 +595,12 @@ int run(int argc, const char* const* argv, Environment& env) {
     image->add_option("--wait", o.waitSeconds, "How long to wait for the board's offer")
         ->capture_default_str()
         ->check(CLI::Range(0, 86'400).description(""))
+        ->type_name("SECONDS");
+    image
+        ->add_option("--image-timeout", o.imageSeconds,
+                     "How long an image, once begun, may take to arrive whole")
+        ->capture_default_str()
+        ->check(CLI::Range(1, 86'400).description(""))
         ->type_name("SECONDS");
     for (CLI::App* command : {set, update, image}) {
         command->add_flag("--json", o.json,
@@ -616,7 +629,7 @@ int run(int argc, const char* const* argv, Environment& env) {
         ->required()
         ->check(CLI::Range(8, 65'535 * 8).description(""))
         ->type_name("H");
-    decode->add_option("-o,--output", o.out, "The BMP file to write")
+    decode->add_option("-o,--output", o.out, "The BMP file to write (- for standard output)")
         ->required()
         ->type_name("OUT.bmp");
 
@@ -642,7 +655,7 @@ int run(int argc, const char* const* argv, Environment& env) {
                           "--height must be a multiple of 8 (dots come in bytes of 8)");
         }
         Failure failure;
-        return decodeRawFile(env.err, o.file, o.width, o.height, o.out, failure);
+        return decodeRawFile(env.out, env.err, o.file, o.width, o.height, o.out, failure);
     }
 
     // Everything that can be checked without the board is checked before it is touched.
@@ -675,6 +688,24 @@ int run(int argc, const char* const* argv, Environment& env) {
         return refuse(env, o.json, ErrorClass::Usage,
                       "test-image: with several boards, -o and --raw need {device} in their "
                       "names, so that each board gets files of its own");
+    }
+    if (plan.command == Command::TestImage) {
+        if (o.raw == kStandardOutput) {
+            return refuse(env, o.json, ErrorClass::Usage,
+                          "test-image --raw: standard output takes only the BMP (-o -)");
+        }
+        if (o.out == kStandardOutput && o.json) {
+            return refuse(env, o.json, ErrorClass::Usage,
+                          "test-image -o -: standard output cannot carry both the BMP and --json");
+        }
+        // A path that cannot take the picture is refused before the board is asked for it.
+        for (const std::string& a : addresses) {
+            for (const std::string& pattern : {o.out, o.raw}) {
+                if (pattern.empty()) continue;
+                const std::string refused = refuseOutput(expandDevice(pattern, a));
+                if (!refused.empty()) return refuse(env, o.json, ErrorClass::Io, refused, a);
+            }
+        }
     }
     if (plan.command == Command::Update && !o.noCheck) {
         if (const std::optional<Failure> bad = checkBeforeUpdate(env, o.file)) {

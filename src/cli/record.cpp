@@ -62,6 +62,42 @@ std::string jsonQuoted(std::string_view bytes) {
     return out + '"';
 }
 
+std::string lineEscaped(std::string_view bytes) {
+    std::string out;
+    const auto hex = [&](unsigned char b) {
+        char buf[8];
+        std::snprintf(buf, sizeof buf, "\\x%02x", b);
+        out += buf;
+    };
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        const auto b = static_cast<unsigned char>(bytes[i]);
+        const bool c1 = b == 0xC2 && i + 1 < bytes.size() &&
+                        static_cast<unsigned char>(bytes[i + 1]) >= 0x80 &&
+                        static_cast<unsigned char>(bytes[i + 1]) <= 0x9F;
+        if (b == '\\') {
+            out += "\\\\";
+        } else if (b == '\n') {
+            out += "\\n";
+        } else if (b == '\r') {
+            out += "\\r";
+        } else if (b == '\t') {
+            out += "\\t";
+        } else if (b < 0x20 || b == 0x7F) {
+            hex(b);
+        } else if (c1) {
+            hex(b);
+            hex(static_cast<unsigned char>(bytes[++i]));
+        } else {
+            out += static_cast<char>(b);
+        }
+    }
+    return out;
+}
+
+void Record::foreignText(std::string name, std::string value) {
+    fields_.push_back({std::move(name), Kind::ForeignText, std::move(value), 0, {}, {}});
+}
+
 void Record::text(std::string name, std::string value) {
     fields_.push_back({std::move(name), Kind::Text, std::move(value), 0, {}, {}});
 }
@@ -102,6 +138,9 @@ void Record::printLines(std::ostream& out, const std::vector<Field>& fields,
             case Kind::Text:
                 out << f.text;
                 break;
+            case Kind::ForeignText:
+                out << lineEscaped(f.text);
+                break;
             case Kind::Number:
             case Kind::Flag:
                 out << f.number;
@@ -132,6 +171,7 @@ void Record::appendJson(std::string& out, const std::vector<Field>& fields) {
         out += jsonQuoted(f.name) + ": ";
         switch (f.kind) {
             case Kind::Text:
+            case Kind::ForeignText:
                 out += jsonQuoted(f.text);
                 break;
             case Kind::Number:

@@ -19,6 +19,8 @@ inline constexpr int kJsonSchema = 1;
 class Record {
   public:
     void text(std::string name, std::string value);
+    // Text from the board or a file: as text in JSON, escaped by lineEscaped in lines.
+    void foreignText(std::string name, std::string value);
     void number(std::string name, std::int64_t value);
     void flag(std::string name, bool value);  // 1/0 in lines, true/false in JSON
     void null(std::string name);              // an empty value in lines
@@ -33,7 +35,7 @@ class Record {
     std::string json() const;  // the same, without the line end
 
   private:
-    enum class Kind { Text, Number, Flag, Null, Numbers, Object };
+    enum class Kind { Text, ForeignText, Number, Flag, Null, Numbers, Object };
     struct Field {
         std::string name;
         Kind kind;
@@ -52,5 +54,11 @@ class Record {
 // becomes the character of the same value (\u0080 to \u00FF), so the board's own bytes
 // can always be told apart and nothing makes the output invalid.
 std::string jsonQuoted(std::string_view bytes);
+
+// `bytes` for one NAME=VALUE line: a backslash becomes \\, a line feed \n, a carriage
+// return \r, a tab \t, and any other control character (C0, DEL, and C1 written as
+// UTF-8) \xHH for each of its bytes, so that no text can end its line early or reach the
+// terminal as a control, and every byte can be read back.
+std::string lineEscaped(std::string_view bytes);
 
 }  // namespace q70::cli

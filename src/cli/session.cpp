@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "cli/record.hpp"
+#include "config/file_output.hpp"
 #include "config/paths.hpp"
 #include "link/date_time_text.hpp"
 #include "link/protocol.hpp"
@@ -27,16 +28,17 @@ namespace {
 // up: the status poll runs every second, so a healthy link is never quiet for this long.
 constexpr std::uint64_t kStallSlackMs = 2500;
 
-bool writeWholeFile(const std::string& path, std::span<const std::uint8_t> bytes) {
-    std::ofstream f(config::pathFromUtf8(path), std::ios::binary | std::ios::trunc);
-    if (!f) return false;
-    f.write(reinterpret_cast<const char*>(bytes.data()),
-            static_cast<std::streamsize>(bytes.size()));
-    f.close();
-    if (!f.fail()) return true;
-    // No half-written file is left behind to be taken for a good one.
-    std::error_code ec;
-    std::filesystem::remove(config::pathFromUtf8(path), ec);
+// "-": the BMP goes to standard output, as a stream, whole.
+bool saveBitmap(std::ostream& out, const testimage::TestImage& image, const std::string& path,
+                std::string& why) {
+    if (path != kStandardOutput) return image.saveBitmapFile(path, &why);
+    const std::vector<std::uint8_t> bytes = image.bitmapFileBytes();
+    if (bytes.empty()) return false;
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
+    out.flush();
+    if (out) return true;
+    why = "standard output took no more";
     return false;
 }
 
@@ -125,6 +127,23 @@ void Session::onLinkFailed(link::Outcome why, std::uint8_t request) {
         default:
             fail(classOf(why), "");
             break;
+    }
+}
+
+void Session::onShortAnswer(std::uint32_t length, std::size_t received) {
+    mismatch_ = "the board's answer to " + requestName(transport_.lastRequest()) + " announces " +
+                std::to_string(length) + " bytes and carries " +
+                std::to_string(received - std::min(received, link::kLengthFieldSize));
+}
+
+void Session::onTestImageRefused(const link::TestImageHeader& header) {
+    const std::string size = std::to_string(header.width) + " x " + std::to_string(header.height());
+    if (header.width == 0 || header.bytesPerLine == 0) {
+        mismatch_ = "the board's test image is " + size + " pixels: it holds no picture";
+    } else {
+        mismatch_ = "the board's test image of " + size + " pixels (" +
+                    std::to_string(header.dataSize) +
+                    " bytes of data) is larger than a test image can be";
     }
 }
 
@@ -279,8 +298,8 @@ int Session::info() {
     r.number("info-long-1", d.infoLong1);
     r.number("info-long-2", d.infoLong2);
     r.flag("info-flag", d.infoFlag);
-    r.text("info-text", d.infoText);
-    r.text("firmware-version", view_.text(id::FirmwareVersion));
+    r.foreignText("info-text", d.infoText);
+    r.foreignText("firmware-version", view_.text(id::FirmwareVersion));
     r.number("device-state", s.deviceState);
     r.flag("status-flag-a", s.statusFlagA);
     r.flag("status-flag-b", s.statusFlagB);
@@ -292,7 +311,7 @@ int Session::info() {
     device.text("address", where.address.empty() ? options_.address : where.address);
     if (where.usb) {
         device.text("port", where.usbPort);
-        device.text("serial", where.serial);
+        device.foreignText("serial", where.serial);
     }
     r.object("device", device);
     print(r);
@@ -430,11 +449,12 @@ int Session::update(const std::string& file) {
     rc = runUntil([this] { return readBackDone_; }, kNoDeadline);
     phase_ = Phase::Started;
     if (rc != kExitOk) return rc;
-    env_.err << "q70ctl: the board reports firmware " << readBackVersion_ << " now\n" << std::flush;
+    env_.err << "q70ctl: the board reports firmware " << lineEscaped(readBackVersion_) << " now\n"
+             << std::flush;
     if (options_.json) {
         Record r = document();
         r.text("file", file);
-        r.text("firmware-version", readBackVersion_);
+        r.foreignText("firmware-version", readBackVersion_);
         print(r);
     }
     return kExitOk;
@@ -442,21 +462,62 @@ int Session::update(const std::string& file) {
 
 // ---- test-image -------------------------------------------------------------------------
 
-int Session::testImage(const std::string& bmpPath, const std::string& rawPath, int waitSeconds) {
+int Session::testImage(const std::string& bmpPath, const std::string& rawPath, int waitSeconds,
+                       int imageSeconds) {
     const auto shown = [this] { return view_.imagesShown() > 0; };
+    const link::TransferState& link = controller_.connection().engine().state();
+    // Between the first packet of an image and its last (or the tail of a refused one).
+    const auto receiving = [&link] { return link.imageRemaining > 0 || link.discardRemaining > 0; };
+    // Once an image has begun it is bounded as a whole: the link's timeout bounds only
+    // each packet, and a board may send every one just in time.
+    std::optional<std::uint64_t> imageBegan;
+    const std::uint64_t imageLimitMs = static_cast<std::uint64_t>(imageSeconds) * 1000u;
+    bool imageTooSlow = false;
+    int shownPercent = -1;
+    const auto watchImage = [&] {
+        if (!receiving()) return false;
+        const std::uint64_t now = env_.scheduler.nowMs();
+        if (!imageBegan) imageBegan = now;
+        if (now - *imageBegan >= imageLimitMs) return imageTooSlow = true;
+        if (env_.errIsTerminal && link.imageRemaining > 0) {
+            const std::uint64_t total = link.imageCursor + link.imageRemaining;
+            const int percent = static_cast<int>(link.imageCursor * 100 / total);
+            if (percent != shownPercent) {
+                shownPercent = percent;
+                constexpr int kBarWidth = 30;
+                const int filled = percent * kBarWidth / 100;
+                env_.err << '\r' << '[' << std::string(static_cast<std::size_t>(filled), '#')
+                         << std::string(static_cast<std::size_t>(kBarWidth - filled), '.') << "] "
+                         << text(TextKey::MsgScanInProgress) << ' ' << percent << "% ("
+                         << link.imageCursor << " of " << total << " bytes)\x1b[K" << std::flush;
+            }
+        }
+        return false;
+    };
+    const auto endProgress = [&] {
+        if (shownPercent >= 0) env_.err << '\n' << std::flush;
+        shownPercent = -1;
+    };
     const std::uint64_t deadline =
         env_.scheduler.nowMs() + static_cast<std::uint64_t>(waitSeconds) * 1000u;
-    int rc = runUntil(shown, deadline);
-    // An image already on its way is received whole; the link's timeout bounds each packet.
-    // Only while its request is still being answered: a board that keeps offering an image
-    // and never sends one must not hold q70ctl past the wait.
+    int rc = runUntil([&] { return watchImage() || shown(); }, deadline);
+    // An image already on its way is received whole, within its own limit. Only while its
+    // request is still being answered: a board that keeps offering an image and never
+    // sends one must not hold q70ctl past the wait.
     const auto imageInFlight = [this] {
         return controller_.connection().engine().isAwaitingAnswer() &&
                transport_.lastRequest() == link::code::GetTestImage;
     };
     if (rc == kDeadlineReached && imageInFlight()) {
-        rc = runUntil([&] { return shown() || !imageInFlight(); }, kNoDeadline);
-        if (rc == kExitOk && !shown()) rc = kDeadlineReached;
+        rc = runUntil([&] { return watchImage() || shown() || !imageInFlight(); }, kNoDeadline);
+        if (rc == kExitOk && !shown() && !imageTooSlow) rc = kDeadlineReached;
+    }
+    endProgress();
+    if (imageTooSlow) {
+        return fail(ErrorClass::Timeout,
+                    "the test image did not arrive whole within " + std::to_string(imageSeconds) +
+                        " s (--image-timeout): " + std::to_string(link.imageCursor) + " of " +
+                        std::to_string(link.imageCursor + link.imageRemaining) + " bytes had come");
     }
     if (rc == kDeadlineReached) {
         return fail(ErrorClass::Timeout,
@@ -464,18 +525,17 @@ int Session::testImage(const std::string& bmpPath, const std::string& rawPath, i
     }
     if (rc != kExitOk) return rc;
 
-    if (!rawPath.empty() && !writeWholeFile(rawPath, imageData_)) {
-        fail(ErrorClass::Io, "cannot write " + rawPath);
+    std::string why;
+    if (!rawPath.empty() && !config::writeFileWhole(rawPath, imageData_, &why)) {
+        fail(ErrorClass::Io, "cannot write " + rawPath + ": " + why);
     }
     if (!image_.hasBitmap())
         return fail(ErrorClass::BadAnswer, "the test image could not be decoded");
-    if (!image_.saveBitmapFile(bmpPath)) {
-        std::error_code ec;
-        std::filesystem::remove(config::pathFromUtf8(bmpPath), ec);
-        return fail(ErrorClass::Io, "cannot write " + bmpPath);
+    if (!saveBitmap(env_.out, image_, bmpPath, why)) {
+        return fail(ErrorClass::Io, "cannot write " + bmpPath + ": " + why);
     }
     env_.err << "q70ctl: test image of " << image_.width() << " x " << image_.height()
-             << " saved to " << bmpPath << '\n'
+             << " saved to " << (bmpPath == kStandardOutput ? "standard output" : bmpPath) << '\n'
              << std::flush;
     if (failure_) return exitCodeOf(failure_->cls);
     if (options_.json) {
@@ -489,15 +549,27 @@ int Session::testImage(const std::string& bmpPath, const std::string& rawPath, i
     return kExitOk;
 }
 
+std::string refuseOutput(const std::string& path) {
+    if (path == kStandardOutput) return {};
+    const std::string_view what = config::describePathKind(config::outputPathKind(path));
+    if (what.empty()) return {};
+    return "cannot write " + path + ": it is " + std::string(what) +
+           "; only a regular file is written (-o - writes the BMP to standard output)";
+}
+
 // ---- decode -----------------------------------------------------------------------------
 
-int decodeRawFile(std::ostream& err, const std::string& rawPath, std::uint32_t width,
-                  std::uint32_t height, const std::string& bmpPath, Failure& failure) {
+int decodeRawFile(std::ostream& out, std::ostream& err, const std::string& rawPath,
+                  std::uint32_t width, std::uint32_t height, const std::string& bmpPath,
+                  Failure& failure) {
     const auto fail = [&](ErrorClass cls, const std::string& message) {
         err << "q70ctl: " << message << '\n';
         failure = {cls, message};
         return exitCodeOf(cls);
     };
+    if (const std::string refused = refuseOutput(bmpPath); !refused.empty()) {
+        return fail(ErrorClass::Io, refused);
+    }
     std::error_code ec;
     const std::uintmax_t size = std::filesystem::file_size(config::pathFromUtf8(rawPath), ec);
     if (ec) return fail(ErrorClass::BadFile, "cannot read " + rawPath + ": " + ec.message());
@@ -530,9 +602,9 @@ int decodeRawFile(std::ostream& err, const std::string& rawPath, std::uint32_t w
                                              std::to_string(width) + " x " +
                                              std::to_string(height) + " test image");
     }
-    if (!image.saveBitmapFile(bmpPath)) {
-        std::filesystem::remove(config::pathFromUtf8(bmpPath), ec);
-        return fail(ErrorClass::Io, "cannot write " + bmpPath);
+    std::string why;
+    if (!saveBitmap(out, image, bmpPath, why)) {
+        return fail(ErrorClass::Io, "cannot write " + bmpPath + ": " + why);
     }
     return kExitOk;
 }

@@ -10,6 +10,7 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/utility_controller.hpp"
@@ -73,7 +74,10 @@ class Session : private app::ExchangeObserver {
     int set(const std::vector<SettingAssignment>& assignments,
             const std::optional<link::DateTime>& time);
     int update(const std::string& file);
-    int testImage(const std::string& bmpPath, const std::string& rawPath, int waitSeconds);
+    // Waits up to waitSeconds for the board's offer; an image once begun must arrive whole
+    // within imageSeconds.
+    int testImage(const std::string& bmpPath, const std::string& rawPath, int waitSeconds,
+                  int imageSeconds);
 
     // The first failure, once a command returned non-zero.
     const std::optional<Failure>& failure() const { return failure_; }
@@ -88,6 +92,8 @@ class Session : private app::ExchangeObserver {
     void onFirmwareUpdateEnded(link::Outcome outcome) override;
     void onSettingsWriteEnded(link::Outcome outcome) override;
     void onLinkFailed(link::Outcome why, std::uint8_t request) override;
+    void onShortAnswer(std::uint32_t length, std::size_t received) override;
+    void onTestImageRefused(const link::TestImageHeader& header) override;
 
     // Records the first failure and says what failed; later ones only add their lines.
     // Without a context the window's last message stands for it in the error JSON.
@@ -128,9 +134,17 @@ class Session : private app::ExchangeObserver {
     std::vector<std::uint8_t> imageData_;
 };
 
-// The offline decoder: a raw test image of `width` scan lines of `height` dots to BMP.
-// On failure, `failure` says why.
-int decodeRawFile(std::ostream& err, const std::string& rawPath, std::uint32_t width,
-                  std::uint32_t height, const std::string& bmpPath, Failure& failure);
+// The name that writes the BMP to standard output instead of a file.
+inline constexpr std::string_view kStandardOutput = "-";
+
+// Empty when q70ctl may write the path; otherwise the message that refuses it (a folder, a
+// device, a FIFO: nothing but a regular file is replaced).
+std::string refuseOutput(const std::string& path);
+
+// The offline decoder: a raw test image of `width` scan lines of `height` dots to BMP
+// (to `out` for "-"). On failure, `failure` says why.
+int decodeRawFile(std::ostream& out, std::ostream& err, const std::string& rawPath,
+                  std::uint32_t width, std::uint32_t height, const std::string& bmpPath,
+                  Failure& failure);
 
 }  // namespace q70::cli

@@ -1,7 +1,13 @@
 #include "config/paths.hpp"
 
+#include <cstdint>
 #include <filesystem>
+#include <fstream>
+#include <span>
 #include <system_error>
+#include <vector>
+
+#include "config/file_output.hpp"
 
 namespace q70::config {
 
@@ -18,22 +24,19 @@ std::string locFile(std::string_view programFolder, Language language, std::stri
                         name);
 }
 
-// Copies into a temporary file beside the target and renames it over the target, so a
-// copy that fails half-way never leaves a truncated INI or help file behind.
+// A copy that fails half-way never leaves a truncated INI or help file behind: the
+// target is replaced whole or not at all.
 void replaceFile(const std::string& sourceText, const std::string& targetText) {
     const fs::path source = pathFromUtf8(sourceText);
-    const fs::path target = pathFromUtf8(targetText);
     std::error_code ec;
     if (!fs::is_regular_file(source, ec)) return;
-    const fs::path temp = fs::path(target).concat(".new");
-    // A leftover is removed first: mingw's copy_file cannot overwrite.
-    fs::remove(temp, ec);
-    if (!fs::copy_file(source, temp, fs::copy_options::overwrite_existing, ec)) {
-        fs::remove(temp, ec);
-        return;
-    }
-    fs::rename(temp, target, ec);
-    if (ec) fs::remove(temp, ec);
+    const std::uintmax_t size = fs::file_size(source, ec);
+    if (ec) return;
+    std::vector<char> text(static_cast<std::size_t>(size));
+    std::ifstream in(source, std::ios::binary);
+    if (!in.read(text.data(), static_cast<std::streamsize>(text.size()))) return;
+    writeFileWhole(targetText,
+                   std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
 }
 
 }  // namespace

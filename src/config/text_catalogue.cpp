@@ -87,6 +87,11 @@ constexpr std::array<TextEntry, kTextCount> kTable = {{
     {K::LabelDate, kCaption, "LabelDate", "Date", false},
     {K::LabelTime, kCaption, "LabelTime", "Time", false},
     {K::MenuScanTestImage, kMenu, "MenuScanTestImage", "&Scan a test image", false},
+    // Why a firmware file was not sent.
+    {K::MsgFirmPathTooLong, kMessage, "MsgFirmPathTooLong",
+     "The path of the firmware file is too long to be sent to Q-70 (at most 896 bytes):", false},
+    {K::MsgFirmFileTooLarge, kMessage, "MsgFirmFileTooLarge",
+     "The firmware file is larger than 64 MiB, more than any Q-70 firmware:", false},
 }};
 
 }  // namespace

@@ -67,10 +67,13 @@ enum class TextKey : std::size_t {
     LabelDate,
     LabelTime,
     MenuScanTestImage,
+    // Why a firmware file was not sent, where the older texts named the wrong cause.
+    MsgFirmPathTooLong,
+    MsgFirmFileTooLarge,
     Count
 };
 
-inline constexpr std::size_t kTextCount = static_cast<std::size_t>(TextKey::Count);  // 55
+inline constexpr std::size_t kTextCount = static_cast<std::size_t>(TextKey::Count);  // 57
 
 struct TextEntry {
     TextKey key;
@@ -80,7 +83,7 @@ struct TextEntry {
     bool startOnly;  // read only by the LoadTexts of the window's initialisation
 };
 
-// The 55 rows, in reading order.
+// The 57 rows, in reading order.
 const std::array<TextEntry, kTextCount>& textTable();
 const TextEntry& entry(TextKey key);
 

@@ -37,12 +37,14 @@ bool parseDateTime(std::string_view text, DateTime& out, std::string& error) {
                        readNumber(text, 8, 2, dt.day) && readNumber(text, 11, 2, dt.hour) &&
                        readNumber(text, 14, 2, dt.minute);
     if (!shape) {
-        error = "expected YYYY-MM-DDTHH:MM, got \"" + std::string(text) + "\"";
+        // Appended, not concatenated: GCC 12 misjudges "literal" + std::string(...) as an
+        // overlapping copy (-Wrestrict) in optimised builds.
+        error.assign("expected YYYY-MM-DDTHH:MM, got \"").append(text).append("\"");
         return false;
     }
     if (dt.year < 1 || dt.month < 1 || dt.month > 12 || dt.day < 1 ||
         dt.day > daysInMonth(dt.year, dt.month) || dt.hour > 23 || dt.minute > 59) {
-        error = "no such date and time: " + std::string(text);
+        error.assign("no such date and time: ").append(text);
         return false;
     }
     out = dt;

@@ -177,6 +177,11 @@ bool TransferEngine::receiveFirstPacket(std::size_t size) {
     if (length == 0) return rejectBadPacket();
 
     if (length <= kMaxSinglePacketLength) {
+        // What the board did not send would read as zeros it never meant.
+        if (size < kLengthFieldSize + length) {
+            listener_.onShortAnswer(length, size);
+            return rejectBadPacket();
+        }
         state_.answerBuffer = state_.receiveBuffer;
         const AnswerView answer(state_.answerBuffer, length);
         const bool matched = dispatchAnswer(answer);
@@ -194,8 +199,11 @@ bool TransferEngine::receiveFirstPacket(std::size_t size) {
     if (size < kPacketSize) return rejectBadPacket();
     const TestImageHeader header = decodeTestImageHeader(state_.receiveBuffer, length);
     state_.imageBuffer = {};
-    if (header.dataSize > kMaxImageBytes || header.bitmapBytes() > kMaxImageBytes) {
-        // Too large to hold: refuse it, but read its tail away so the framing holds.
+    // A picture with no pixels would be saved as an empty bitmap and taken for a success.
+    const bool empty = header.width == 0 || header.bytesPerLine == 0;
+    if (empty || header.dataSize > kMaxImageBytes || header.bitmapBytes() > kMaxImageBytes) {
+        // Too large to hold or empty: refuse it, but read its tail away so the framing holds.
+        listener_.onTestImageRefused(header);
         state_.discardRemaining = static_cast<std::uint64_t>(length) - kMaxSinglePacketLength;
         state_.expectAnswerStart = false;
         listener_.showMessage(LinkMessage::ReceiveBadPkt);

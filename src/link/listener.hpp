@@ -2,6 +2,7 @@
 // The narrow hooks through which the link reaches the Parts above it (settings,
 // firmware, test image, window). The controller implements both interfaces.
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string>
@@ -72,6 +73,12 @@ class LinkListener {
     virtual void onAnswerDispatched(std::uint8_t /*lastCommand*/, std::uint8_t /*answerCode*/,
                                     bool /*matched*/) {}
 
+    // An answer that carries fewer bytes than its length field announces, dropped as a bad
+    // packet: `received` counts the length field too.
+    virtual void onShortAnswer(std::uint32_t /*length*/, std::size_t /*received*/) {}
+    // A test image refused from its header (no pixels, or too large to hold); its tail is
+    // read away and the exchange fails as a bad answer.
+    virtual void onTestImageRefused(const TestImageHeader&) {}
     // Test image: the header of the first packet, then the complete data.
     virtual void onTestImageHeader(const TestImageHeader&) {}
     virtual void onTestImageComplete(std::vector<std::uint8_t> /*data*/) {}

@@ -42,6 +42,20 @@ namespace {
 using window::ControlKind;
 namespace id = window::id;
 
+// The board's own text (its firmware version) on one line, as plain text: a control
+// character shows as its picture (U+2400 on, U+2421 for DEL), never as a line break that
+// pushes the label's neighbour away, nor as a control.
+QString boardTextShown(QString text) {
+    for (QChar& c : text) {
+        if (c.unicode() < 0x20) {
+            c = QChar(static_cast<char16_t>(0x2400 + c.unicode()));
+        } else if (c.unicode() == 0x7F) {
+            c = QChar(static_cast<char16_t>(0x2421));
+        }
+    }
+    return text;
+}
+
 QString fromUtf8(const std::string& s) {
     return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
 }
@@ -382,7 +396,7 @@ void QtWindowView::setText(int controlId, const std::string& text) {
     } else if (auto* group = qobject_cast<QGroupBox*>(w)) {
         group->setTitle(t);
     } else if (auto* label = qobject_cast<QLabel*>(w)) {
-        label->setText(t);
+        label->setText(controlId == id::FirmwareVersion ? boardTextShown(t) : t);
     }
 }
 

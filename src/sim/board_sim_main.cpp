@@ -41,8 +41,11 @@ std::string hexLine(std::span<const std::uint8_t> bytes) {
 
 int main(int argc, char** argv) {
     const sim::BoardServerTexts texts = sim::boardServerTexts();
-    CLI::App app{"q70-board-sim: a simulated Q-70 copy board " + texts.summary +
-                 " One client is served at a time; the next is accepted after it disconnects."};
+    CLI::App app{
+        "q70-board-sim: a simulated Q-70 copy board " + texts.summary +
+        " One client is served at a time: one that connects meanwhile is refused at once (its "
+        "connection closed), as a board another program holds; it may connect once the "
+        "first has disconnected."};
     app.name("q70-board-sim");
     app.allow_windows_style_options(false);  // /x stays a path on Windows too
     app.get_formatter()->column_width(34);

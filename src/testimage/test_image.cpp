@@ -2,11 +2,10 @@
 
 #include <algorithm>
 #include <climits>
-#include <filesystem>
-#include <fstream>
 #include <memory>
 #include <new>
 
+#include "config/file_output.hpp"
 #include "config/paths.hpp"
 #include "link/protocol.hpp"
 #include "testimage/decoder.hpp"
@@ -22,15 +21,6 @@ void put16(std::uint8_t* p, std::uint32_t v) {
 
 void put32(std::uint8_t* p, std::uint32_t v) {
     for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-
-bool writeFile(const std::string& path, std::span<const std::uint8_t> bytes) {
-    std::ofstream file(config::pathFromUtf8(path), std::ios::binary | std::ios::trunc);
-    if (!file) return false;
-    file.write(reinterpret_cast<const char*>(bytes.data()),
-               static_cast<std::streamsize>(bytes.size()));
-    file.close();
-    return !file.fail();
 }
 
 }  // namespace
@@ -84,7 +74,7 @@ bool TestImage::saveRawData(std::span<const std::uint8_t> data) {
     const std::size_t count = std::min<std::size_t>(data.size(), dataSize_);
     if (data.data() == nullptr && dataSize_ != 0) return false;
     try {
-        if (!writeFile(rawDataPath(), data.first(count))) return false;
+        if (!config::writeFileWhole(rawDataPath(), data.first(count))) return false;
     } catch (const std::exception&) {
         return false;
     }
@@ -188,11 +178,12 @@ std::vector<std::uint8_t> TestImage::bitmapFileBytes() const {
     return file;
 }
 
-bool TestImage::saveBitmapFile(const std::string& path) const {
+bool TestImage::saveBitmapFile(const std::string& path, std::string* error) const {
     if (!dib_) return false;
     try {
-        return writeFile(path, bitmapFileBytes());
-    } catch (const std::exception&) {
+        return config::writeFileWhole(path, bitmapFileBytes(), error);
+    } catch (const std::exception& e) {
+        if (error != nullptr) *error = e.what();
         return false;
     }
 }

@@ -35,8 +35,8 @@ class TestImage {
     void setProgramFolder(std::string folder);  // where rawdata.bin is written
     void setHeader(std::uint32_t width, std::uint32_t height, std::uint32_t dataSize,
                    char deviceType);
-    // Writes "rawdata.bin" (exactly dataSize bytes, created or truncated) in the program
-    // folder; false on any failure, nothing reported. The data becomes the object's `data`
+    // Writes "rawdata.bin" (exactly dataSize bytes, replacing any earlier one whole) in the
+    // program folder; false on any failure, nothing reported. The data becomes the object's `data`
     // until releaseData() (borrowed: the caller keeps it alive).
     bool saveRawData(std::span<const std::uint8_t> data);
     bool buildBitmap();  // replaces the bitmap; false when none could be built
@@ -54,8 +54,10 @@ class TestImage {
     std::span<const std::uint8_t> data() const { return data_; }
     std::string rawDataPath() const;
 
-    std::vector<std::uint8_t> bitmapFileBytes() const;   // 14-byte file header + dib; empty if none
-    bool saveBitmapFile(const std::string& path) const;  // false when no bitmap or write fails
+    std::vector<std::uint8_t> bitmapFileBytes() const;  // 14-byte file header + dib; empty if none
+    // False when no bitmap is held or the write fails (then `error` says why); the file is
+    // replaced whole or left as it was.
+    bool saveBitmapFile(const std::string& path, std::string* error = nullptr) const;
 
   private:
     void releaseBitmap();

@@ -24,6 +24,24 @@ namespace {
 
 namespace id = window::id;
 
+// The board's own text (its firmware version) on one line, as plain text: a control
+// character shows as its picture (U+2400 on, U+2421 for DEL), never as a line break that
+// pushes the label's neighbour away, and "&" stays itself instead of marking a mnemonic.
+std::wstring boardTextShown(const std::wstring& text) {
+    std::wstring shown;
+    for (const wchar_t c : text) {
+        if (c < 0x20) {
+            shown += static_cast<wchar_t>(0x2400 + c);
+        } else if (c == 0x7F) {
+            shown += static_cast<wchar_t>(0x2421);
+        } else {
+            if (c == L'&') shown += L'&';
+            shown += c;
+        }
+    }
+    return shown;
+}
+
 // Posted to the main window: show the next pending message box or test-image window.
 constexpr UINT kWmShowPending = WM_APP + 1;
 constexpr int kIconResource = 128;
@@ -336,7 +354,8 @@ void Win32WindowView::setText(int controlId, const std::string& text) {
     HWND w = control(controlId);
     if (w == nullptr) return;
     settingText_ = true;
-    ::SetWindowTextW(w, widen(text).c_str());
+    const std::wstring wide = widen(text);
+    ::SetWindowTextW(w, (controlId == id::FirmwareVersion ? boardTextShown(wide) : wide).c_str());
     settingText_ = false;
 }
 

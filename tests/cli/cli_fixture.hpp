@@ -4,9 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <memory>
 #include <sstream>
@@ -77,6 +79,22 @@ class HeldTransport : public sim::SimTransport {
     int busy_;
 };
 
+// A board whose answer packets pass through `alter` (which may change bytes and size).
+class AlteringTransport : public sim::SimTransport {
+  public:
+    using Alter = std::function<void(link::PacketBuffer&, std::size_t& size)>;
+    AlteringTransport(sim::SimulatedBoard& board, Alter alter)
+        : sim::SimTransport(board), alter_(std::move(alter)) {}
+    link::ReadResult readPacket(link::PacketBuffer& buffer, int maxWaitMs) override {
+        link::ReadResult r = sim::SimTransport::readPacket(buffer, maxWaitMs);
+        if (r.status == link::ReadStatus::Ok) alter_(buffer, r.size);
+        return r;
+    }
+
+  private:
+    Alter alter_;
+};
+
 class CliFixture : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -119,7 +137,7 @@ class CliFixture : public ::testing::Test {
         cli::Environment env{
             out,
             err,
-            false,
+            terminal,
             (folder / "program").string(),
             sched,
             [this](const link::DeviceAddress& a, const link::Clock&,
@@ -132,6 +150,8 @@ class CliFixture : public ::testing::Test {
                     error = "only sim here";
                     return nullptr;
                 }
+                if (alterAnswers) return std::make_unique<AlteringTransport>(*board, alterAnswers);
+                if (wrapBoard) return wrapBoard(*board);
                 if (busyOpens > 0) {
                     return std::make_unique<HeldTransport>(*board, busyOpens);
                 }
@@ -155,6 +175,10 @@ class CliFixture : public ::testing::Test {
     std::unique_ptr<sim::SimulatedBoard> board;
     std::map<std::string, std::unique_ptr<sim::SimulatedBoard>> others;
     int busyOpens = 0;  // the sim board is held by another program for this many opens
+    AlteringTransport::Alter alterAnswers;  // when set, the sim board's answers pass through it
+    // When set, makes the transport to the sim board.
+    std::function<std::unique_ptr<link::DeviceTransport>(sim::SimulatedBoard&)> wrapBoard;
+    bool terminal = false;  // stderr taken for a terminal
     std::vector<std::vector<std::uint8_t>> requests;
     std::ostringstream out;
     std::ostringstream err;

@@ -127,6 +127,127 @@ TEST_F(CliOutcomes, EachFailureHasItsClassAndExitCode) {
     EXPECT_EQ(err.str().find('{'), std::string::npos) << err.str();
 }
 
+// What the board announced but did not send is no value: each is a bad answer that names
+// what was wrong, and no file or line of output comes of it.
+TEST_F(CliOutcomes, AnAnswerHoldingLessThanItAnnouncesIsABadAnswer) {
+    // The header of a test image's first packet given these sizes (big-endian).
+    const auto imageOf = [](std::uint16_t width, std::uint16_t bytesPerLine) {
+        return [=](link::PacketBuffer& b, std::size_t& size) {
+            if (size == link::kPacketSize && link::readLength(b) > link::kMaxSinglePacketLength) {
+                b[6] = static_cast<std::uint8_t>(width >> 8);
+                b[7] = static_cast<std::uint8_t>(width);
+                b[8] = static_cast<std::uint8_t>(bytesPerLine >> 8);
+                b[9] = static_cast<std::uint8_t>(bytesPerLine);
+            }
+        };
+    };
+    struct Case {
+        const char* what;
+        AlteringTransport::Alter alter;
+        std::vector<std::string> command;
+        const char* said;
+    };
+    const std::string bmp = (folder / "x.bmp").string();
+    const Case cases[] = {
+        {"no scan lines", imageOf(0, 188), {"test-image", "-o", bmp}, "is 0 x 1504 pixels"},
+        {"no bytes per line", imageOf(2160, 0), {"test-image", "-o", bmp}, "is 2160 x 0 pixels"},
+        // 32 bytes announced, 9 sent: the length field, the code and 8 bytes.
+        {"a cut device information",
+         [](link::PacketBuffer& b, std::size_t& size) {
+             if (size > 4 && b[4] == code::GetDeviceInfo && link::readLength(b) == 32) size = 13;
+         },
+         {"info"},
+         "answer to GetDeviceInfo (1) announces 32 bytes and carries 9"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        options.firstImageAfterMs = 0;
+        alterAnswers = c.alter;
+        makeBoard();
+        std::vector<std::string> args = {"--device", "sim", "--timeout", "1000"};
+        args.insert(args.end(), c.command.begin(), c.command.end());
+        args.push_back("--json");
+        EXPECT_EQ(run(args), cli::kExitFailed) << err.str();
+        EXPECT_NE(lastErrLine().find("\"error\": \"bad-answer\""), std::string::npos)
+            << lastErrLine();
+        EXPECT_NE(lastErrLine().find(c.said), std::string::npos) << lastErrLine();
+        EXPECT_TRUE(out.str().empty()) << out.str();
+        EXPECT_FALSE(std::filesystem::exists(bmp));
+    }
+}
+
+// A version text that carries a line of its own stays inside its line.
+TEST_F(CliOutcomes, TheBoardsTextCannotForgeALine) {
+    options.version = "1.20\ndevice-state=9\x1b]0;x\a";
+    makeBoard();
+    ASSERT_EQ(run({"--device", "sim", "info"}), 0) << err.str();
+    const std::string lines = out.str();
+    EXPECT_NE(lines.find("\nfirmware-version=1.20\\ndevice-state=9\\x1b]0;x\\x07\n"),
+              std::string::npos)
+        << lines;
+    EXPECT_EQ(lines.find("\ndevice-state=9"), std::string::npos) << lines;
+    EXPECT_EQ(lines.find('\x1b'), std::string::npos);
+    ASSERT_EQ(run({"--device", "sim", "info", "--json"}), 0) << err.str();
+    EXPECT_NE(out.str().find(R"("firmware-version": "1.20\u000Adevice-state=9\u001B]0;x\u0007")"),
+              std::string::npos)
+        << out.str();
+}
+
+// A board that sends each packet of its test image just inside the link's timeout.
+class SlowImageTransport : public sim::SimTransport {
+  public:
+    SlowImageTransport(sim::SimulatedBoard& board, const link::Clock& clock, std::uint64_t gapMs)
+        : sim::SimTransport(board), clock_(clock), gapMs_(gapMs) {}
+    link::ReadResult readPacket(link::PacketBuffer& buffer, int maxWaitMs) override {
+        if (inImage_ && clock_.nowMs() < lastMs_ + gapMs_) return {link::ReadStatus::Pending, 0};
+        link::ReadResult r = sim::SimTransport::readPacket(buffer, maxWaitMs);
+        if (r.status == link::ReadStatus::Ok && r.size == link::kPacketSize &&
+            link::readLength(buffer) > link::kMaxSinglePacketLength)
+            inImage_ = true;
+        lastMs_ = clock_.nowMs();
+        return r;
+    }
+
+  private:
+    const link::Clock& clock_;
+    std::uint64_t gapMs_;
+    bool inImage_ = false;
+    std::uint64_t lastMs_ = 0;
+};
+
+// Once an image has begun it has a bound of its own; on a terminal its progress shows.
+TEST_F(CliOutcomes, AnImageThatTakesTooLongEndsAtItsLimit) {
+    options.firstImageAfterMs = 0;
+    makeBoard();
+    wrapBoard = [this](sim::SimulatedBoard& b) {
+        return std::make_unique<SlowImageTransport>(b, sched, 900);
+    };
+    const std::string bmp = (folder / "slow.bmp").string();
+    const std::uint64_t before = sched.nowMs();
+    EXPECT_EQ(run({"--device", "sim", "--timeout", "1000", "test-image", "-o", bmp, "--wait", "5",
+                   "--image-timeout", "10", "--json"}),
+              cli::kExitTimeout);
+    const std::uint64_t took = sched.nowMs() - before;
+    EXPECT_GE(took, 10'000u);
+    EXPECT_LT(took, 13'000u) << "not 149 packets 0.9 s apart";
+    EXPECT_NE(lastErrLine().find("did not arrive whole within 10 s (--image-timeout): "),
+              std::string::npos)
+        << lastErrLine();
+    EXPECT_FALSE(std::filesystem::exists(bmp));
+
+    // The same board with time enough: it arrives, and a terminal saw it come.
+    makeBoard();
+    wrapBoard = [this](sim::SimulatedBoard& b) {
+        return std::make_unique<SlowImageTransport>(b, sched, 100);
+    };
+    terminal = true;
+    ASSERT_EQ(run({"--device", "sim", "test-image", "-o", bmp}), 0) << err.str();
+    EXPECT_NE(err.str().find("] Image Scan is in progress... 0% (1014 of "), std::string::npos)
+        << err.str();
+    EXPECT_NE(err.str().find("\r[##############"), std::string::npos);
+    EXPECT_TRUE(std::filesystem::exists(bmp));
+}
+
 TEST_F(CliOutcomes, EveryCommandPrintsOneDocumentWithItsSchema) {
     ASSERT_EQ(run({"--device", "sim", "info", "--json"}), 0) << err.str();
     const std::string info = out.str();

@@ -13,6 +13,11 @@
 #include "support/child_process.hpp"
 #include "testimage/test_image.hpp"
 
+#if !defined(_WIN32)
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#endif
+
 namespace q70::test {
 namespace {
 
@@ -203,6 +208,58 @@ TEST_F(CliProcess, AnUnplugInTheMiddleOfAnImageFailsAndWritesNoBitmap) {
     EXPECT_FALSE(std::filesystem::exists(bmp));
     EXPECT_NE(err.find("the board was lost while answering GetTestImage (4)"), std::string::npos)
         << err;
+}
+
+// What stands at -o is left as it was when it is no regular file, and refused before the
+// board is asked for anything; "-" is standard output.
+TEST_F(CliProcess, AnOutputThatIsNoFileIsRefusedBeforeTheBoardIsAsked) {
+    startBoard({"--image-after", "0"});
+    struct Target {
+        const char* name;
+        bool (*make)(const std::filesystem::path&);
+        const char* said;
+    };
+    const Target targets[] = {
+        {"EMPTYDIR", [](const std::filesystem::path& p) { return create_directory(p); },
+         "it is a folder"},
+#if !defined(_WIN32)
+        {"FIFO", [](const std::filesystem::path& p) { return ::mkfifo(p.c_str(), 0600) == 0; },
+         "it is a FIFO"},
+        // A node that refuses writes, as /dev/full; only root may make one.
+        {"NODE",
+         [](const std::filesystem::path& p) {
+             return ::mknod(p.c_str(), S_IFCHR | 0600, makedev(1, 7)) == 0;
+         },
+         "it is a device"},
+#endif
+    };
+    for (const Target& t : targets) {
+        SCOPED_TRACE(t.name);
+        const std::filesystem::path path = folder / t.name;
+        if (!t.make(path)) continue;
+        const auto type = std::filesystem::symlink_status(path).type();
+        for (const char* option : {"-o", "--raw"}) {
+            std::vector<std::string> args = {"--device", device(), "test-image", "--wait", "10"};
+            if (std::string(option) == "-o") {
+                args.insert(args.end(), {"-o", path.string()});
+            } else {
+                args.insert(args.end(),
+                            {"-o", (folder / "fine.bmp").string(), "--raw", path.string()});
+            }
+            EXPECT_EQ(ctl(args), 1) << err;
+            EXPECT_NE(err.find("cannot write " + path.string() + ": " + t.said), std::string::npos)
+                << err;
+            EXPECT_EQ(std::filesystem::symlink_status(path).type(), type);
+        }
+    }
+    EXPECT_TRUE(loggedRequests().empty());
+    EXPECT_FALSE(std::filesystem::exists(folder / "fine.bmp"));
+
+    ASSERT_EQ(ctl({"--device", device(), "test-image", "-o", "-", "--wait", "10"}), 0) << err;
+    ASSERT_GE(out.size(), 62u);
+    EXPECT_EQ(out.substr(0, 2), "BM");
+    EXPECT_EQ(out.size(), 409150u);
+    EXPECT_NE(err.find("saved to standard output"), std::string::npos) << err;
 }
 
 TEST_F(CliProcess, RunsFromAFolderWithAJapaneseNameAndFindsItsLanguageFile) {

@@ -57,5 +57,34 @@ TEST(CliRecord, JsonStringsKeepUtf8AndMapOtherBytesToTheirOwnValue) {
               "\"\xC2\x80\xF4\x8F\xBF\xBF\xEF\xBF\xBF\"");
 }
 
+// A board's text in a NAME=VALUE line: nothing ends the line early or reaches the terminal
+// as a control, and the escapes read back to the bytes the board sent.
+TEST(CliRecord, LinesEscapeTheBoardsControlCharacters) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"Q70 Ver 1.20", "Q70 Ver 1.20"},
+        {"1.20\ndevice-state=9", "1.20\\ndevice-state=9"},
+        {"1.20\ndevice-state=9\r\t", "1.20\\ndevice-state=9\\r\\t"},
+        {"\x1b[2J\a", "\\x1b[2J\\x07"},
+        {std::string("a\0b\x7F", 4), "a\\x00b\\x7f"},
+        {"C:\\fw", "C:\\\\fw"},
+        // C1 controls as UTF-8 (CSI is C2 9B); other UTF-8 and Shift-JIS bytes pass.
+        {"\xC2\x9B"
+         "31m \xC2\xA0",
+         "\\xc2\\x9b"
+         "31m \xC2\xA0"},
+        {"\xE6\x97\xA5 \x93\xFA", "\xE6\x97\xA5 \x93\xFA"},
+    };
+    for (const auto& [board, line] : cases) {
+        EXPECT_EQ(cli::lineEscaped(board), line);
+        cli::Record r;
+        r.foreignText("firmware-version", board);
+        std::ostringstream lines, json;
+        r.printLines(lines);
+        r.printJson(json);
+        EXPECT_EQ(lines.str(), "firmware-version=" + line + "\n");
+        EXPECT_EQ(json.str(), "{\"firmware-version\": " + jsonQuoted(board) + "}\n");
+    }
+}
+
 }  // namespace
 }  // namespace q70::test

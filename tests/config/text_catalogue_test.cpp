@@ -23,7 +23,7 @@ TEST(TextTable, KeysAreUniqueAndInKeyOrder) {
         EXPECT_EQ(static_cast<std::size_t>(textTable()[i].key), i);
         EXPECT_TRUE(names.insert(textTable()[i].name).second) << textTable()[i].name;
     }
-    EXPECT_EQ(kTextCount, 55u);
+    EXPECT_EQ(kTextCount, 57u);
 }
 
 TEST(TextCatalogue, WithoutIniFileEveryTextIsItsDefault) {

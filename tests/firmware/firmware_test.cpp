@@ -206,7 +206,9 @@ TEST_F(FirmwareTest, OverlongLinesAndPathsAreRefusedBeforeSending) {
     view.typePath(longName);
     view.click(id::Update);
     ASSERT_EQ(view.messages.size(), 2u);
-    EXPECT_EQ(view.messages[1], "Unable to open the file:" + longName);
+    EXPECT_EQ(view.messages[1],
+              "The path of the firmware file is too long to be sent to Q-70 (at most 896 bytes):" +
+                  longName);
     sched.advance(1000);
     EXPECT_TRUE(board.firmwareRequests.empty());
 
@@ -384,7 +386,9 @@ TEST_F(FirmwareTest, FilesThatAreNoFirmwareAreRefusedAtOnce) {
         {(folder / "folder.mot").string(),
          "Unable to open the file:" + (folder / "folder.mot").string()},
         {(folder / "zero.mot").string(), "Bad S format file !"},
-        {(folder / "huge.mot").string(), "Bad S format file !"},
+        {(folder / "huge.mot").string(),
+         "The firmware file is larger than 64 MiB, more than any Q-70 firmware:" +
+             (folder / "huge.mot").string()},
         {"/dev/zero", "Unable to open the file:/dev/zero"},
     };
     for (const auto& [path, message] : cases) {

@@ -279,15 +279,70 @@ TEST_F(EngineTest, ReadFailureDuringFirmwareIsSilentAndSlowsTheReconnect) {
     EXPECT_FALSE(transport.isOpen());
 }
 
-TEST_F(EngineTest, ShortPacketLeavesNoStaleBytes) {
+// An answer shorter than its own length field is a bad packet: what is missing would read
+// as zeros the board never sent, or as a stale earlier packet.
+TEST_F(EngineTest, AnAnswerShorterThanItsLengthIsABadPacket) {
     engine.enqueueRequest(link::code::GetFirmwareVersion, 0);
     transport.queueAnswer(link::encodeVersionAnswer("V9.99-long-version-text"));
     ASSERT_TRUE(exchange());
+    struct Short {
+        std::uint8_t request;
+        std::vector<std::uint8_t> bytes;
+    };
+    const std::vector<Short> cases = {
+        {link::code::GetFirmwareVersion, {12, 0, 0, 0, 13, 'V', '2'}},
+        // Device information announcing 32 bytes and carrying 9.
+        {link::code::GetDeviceInfo, {32, 0, 0, 0, 1, 'W', 0x20, 1, 0xE0, 5, 8, 0, 0}},
+        {GetStatus, {9, 0, 0, 0, 2, 1, 0, 0, 0x20}},
+        {link::code::Paper, {2, 0, 0, 0, 18}},
+    };
+    for (const Short& c : cases) {
+        engine.enqueueRequest(c.request, 0);
+        transport.queueBytes(c.bytes);
+        EXPECT_FALSE(exchange()) << int{c.request};
+        EXPECT_EQ(engine.lastFailure(), link::Outcome::BadAnswer);
+        EXPECT_EQ(listener.shortAnswers.back(),
+                  (std::pair<std::uint32_t, std::size_t>{c.bytes[0], c.bytes.size()}));
+    }
+    EXPECT_EQ(listener.shortAnswers.size(), cases.size());
+    EXPECT_EQ(listener.versions.size(), 1u);
+    EXPECT_TRUE(listener.deviceInfos.empty());
+    EXPECT_TRUE(listener.states.empty());
+    EXPECT_TRUE(listener.reports.empty());
+
+    // Exactly as long as announced, or longer (the rest is padding), it is an answer.
     engine.enqueueRequest(link::code::GetFirmwareVersion, 0);
-    // Claims 12 bytes but only 7 arrive: the rest must not come from the last answer.
-    transport.queueBytes({12, 0, 0, 0, 13, 'V', '2'});
+    transport.queueBytes({3, 0, 0, 0, 13, 'V', '2', 0xEE});
     ASSERT_TRUE(exchange());
     EXPECT_EQ(listener.versions.back(), "V2");
+}
+
+// A header with no pixels gives no picture: refused as a bad answer with its tail read
+// away, as an image too large to hold.
+TEST_F(EngineTest, AnImageWithNoPixelsIsRefused) {
+    const std::vector<std::uint8_t> data(1014 + 1024 + 5, 0x11);
+    for (const auto& [width, bytesPerLine] :
+         std::vector<std::pair<std::uint16_t, std::uint16_t>>{{0, 188}, {2160, 0}, {0, 0}}) {
+        const auto packets = link::encodeTestImageAnswer('W', width, bytesPerLine, data);
+        ASSERT_EQ(packets.size(), 3u);
+        engine.enqueueRequest(link::code::GetTestImage, 0);
+        for (const link::Packet& p : packets) transport.queueAnswer(p);
+        EXPECT_TRUE(exchange());
+        EXPECT_TRUE(engine.receiveAnswer());
+        EXPECT_FALSE(engine.receiveAnswer());
+        EXPECT_EQ(engine.lastFailure(), link::Outcome::BadAnswer);
+        ASSERT_FALSE(listener.refused.empty());
+        EXPECT_EQ(listener.refused.back().width, width);
+        EXPECT_EQ(listener.refused.back().height(), bytesPerLine * 8u);
+    }
+    EXPECT_EQ(listener.refused.size(), 3u);
+    EXPECT_TRUE(listener.headers.empty());
+    EXPECT_TRUE(listener.images.empty());
+    // The framing held: the next answer is read as one.
+    engine.enqueueRequest(GetStatus, 0);
+    transport.queueAnswer(link::encodeStatusAnswer({1, false, false}));
+    EXPECT_TRUE(exchange());
+    EXPECT_EQ(listener.states, std::vector<std::uint8_t>{1});
 }
 
 }  // namespace

@@ -158,6 +158,19 @@ TEST_F(QtWindow, WithoutAnIniEveryCaptionHasItsDefault) {
     }
 }
 
+// The board's text is plain text on one line: a line feed or an escape cannot break the
+// label, push its neighbour away or reach anything as markup.
+TEST_F(QtWindow, TheBoardsVersionIsShownAsOnePlainLine) {
+    board.version = "V2.05\ndevice-state=9\x1b[2J<b>x</b>";
+    start();
+    auto* label = widget<QLabel>(id::FirmwareVersion);
+    ASSERT_NE(label, nullptr);
+    EXPECT_EQ(label->textFormat(), Qt::PlainText);
+    EXPECT_EQ(label->text(), QString::fromUtf8("V2.05\u240Adevice-state=9\u241B[2J<b>x</b>"));
+    // One line high, so it fits the row its neighbours share.
+    EXPECT_LE(label->sizeHint().height(), QFontMetrics(label->font()).lineSpacing() + 4);
+}
+
 TEST_F(QtWindow, CaptionsComeFromTheIniAndAnEmptyValueGivesAnEmptyCaption) {
     writeFile("Q70Uty.ini",
               "[General]\nVersion=3.1\n[TitleText]\nUtilityDialogTitle=ボード設定\n"

@@ -28,6 +28,10 @@ class RecordingListener : public link::LinkListener, public link::RequestSource 
     }
     void onQueueDrainedRefresh() override { ++refreshes; }
     void onLinkRestarted() override { ++restarts; }
+    void onShortAnswer(std::uint32_t length, std::size_t received) override {
+        shortAnswers.push_back({length, received});
+    }
+    void onTestImageRefused(const link::TestImageHeader& h) override { refused.push_back(h); }
     void onTestImageHeader(const link::TestImageHeader& h) override { headers.push_back(h); }
     void onTestImageComplete(std::vector<std::uint8_t> d) override {
         images.push_back(std::move(d));
@@ -61,6 +65,8 @@ class RecordingListener : public link::LinkListener, public link::RequestSource 
     std::vector<std::pair<link::Outcome, std::uint8_t>> failureOutcomes;
     int refreshes = 0;
     int restarts = 0;
+    std::vector<std::pair<std::uint32_t, std::size_t>> shortAnswers;
+    std::vector<link::TestImageHeader> refused;
     std::vector<link::TestImageHeader> headers;
     std::vector<std::vector<std::uint8_t>> images;
 
