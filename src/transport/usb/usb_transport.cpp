@@ -1,10 +1,19 @@
 #include "transport/usb/usb_transport.hpp"
 
+#include <fcntl.h>
 #include <libusb.h>
+#include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <string>
+#include <vector>
 
 namespace q70::transport {
 namespace {
@@ -42,6 +51,49 @@ std::vector<int> orderKey(libusb_device* device) {
 
 bool boardOrder(libusb_device* a, libusb_device* b) {
     return orderKey(a) < orderKey(b);
+}
+
+// Whether a live socket is bound at `path` (a stale one refuses the connection).
+bool socketAlive(const std::string& path) {
+    sockaddr_un address{};
+    if (path.size() >= sizeof address.sun_path) return false;
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    const int probe = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (probe < 0) return false;
+    const bool alive =
+        ::connect(probe, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+    ::close(probe);
+    return alive;
+}
+
+// libusb_init, safe for several processes under one emulated device tree. There each
+// process's uevent socket is bound at UMOCKDEV_DIR/event<fd>, after removing whatever is
+// there: two processes whose sockets get the same number take each other's name, and one
+// of them fails to start or never hears of a hotplug. So, under the tree's lock, the fd
+// numbers a live peer's socket is named after are kept taken while libusb starts.
+int initLibusb(libusb_context** context) {
+    const char* dir = std::getenv("UMOCKDEV_DIR");
+    if (dir == nullptr || *dir == '\0') return libusb_init(context);
+
+    static std::mutex inProcess;  // the fd numbers are the whole process's
+    const std::lock_guard<std::mutex> guard(inProcess);
+    const std::string tree = dir;
+    const int lock =
+        ::open((tree + "/.q70-libusb-init.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (lock >= 0) ::flock(lock, LOCK_EX);
+    std::vector<int> taken;  // placeholders on the numbers of live peers' sockets
+    std::vector<int> free;   // numbers libusb may use, held while the next are looked at
+    while (free.size() < 16 && taken.size() < 256) {
+        const int fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+        if (fd < 0) break;
+        (socketAlive(tree + "/event" + std::to_string(fd)) ? taken : free).push_back(fd);
+    }
+    for (int fd : free) ::close(fd);
+    const int rc = libusb_init(context);
+    for (int fd : taken) ::close(fd);
+    if (lock >= 0) ::close(lock);  // closing drops the lock
+    return rc;
 }
 
 }  // namespace
@@ -124,7 +176,7 @@ bool UsbTransport::open() {
     close();
     problem_ = {};
     if (context_ == nullptr) {
-        const int rc = libusb_init(&context_);
+        const int rc = initLibusb(&context_);
         if (rc != 0) {
             context_ = nullptr;
             return fail(usb::OpenProblem::NoLibrary, {}, rc);
@@ -311,7 +363,7 @@ bool listUsbBoards(std::uint16_t vendorId, std::uint16_t productId,
                    std::vector<link::FoundBoard>& out, std::string& error) {
     out.clear();
     libusb_context* context = nullptr;
-    if (const int rc = libusb_init(&context); rc != 0) {
+    if (const int rc = initLibusb(&context); rc != 0) {
         error = usb::describeOpenProblem(usb::OpenProblem::NoLibrary, {vendorId, productId}, {},
                                          errorName(rc));
         return false;
