@@ -264,9 +264,11 @@ case_lock() {
     local one='"only": "board-a", "hosts_pattern": "room-1"'
 
     # A long update holds the board; a second play meanwhile fails as busy at once, a third
-    # waits for it and then does its job.
+    # waits for it and then does its job. The third may take the board between the update
+    # and the update's read-back, so that one waits too.
     (cd "$work" && ansible-playbook -i "$fleet/inventory.yml" "$here/playbooks/board.yml" \
-        -e "{$one, \"firmware\": \"$big\", \"expect_default\": \"changed\"}" >"$work/update.out" 2>&1) &
+        -e "{$one, \"firmware\": \"$big\", \"busy_retries\": 60, \"expect_default\": \"changed\"}" \
+        >"$work/update.out" 2>&1) &
     local updater=$! waited=0
     until [ "$(firmware_requests room-1 a)" -gt 2 ]; do
         sleep 0.1
@@ -366,7 +368,7 @@ case_docs() {
     [ -n "$folder" ] || fail "packaging/windows.cmake names no install folder"
     grep -qF "'$folder\\\\bin\\\\q70ctl.exe'" "$src/ansible/plugins/plugin_utils/q70ctl.py" ||
         fail "the Windows default q70ctl path is not $folder\\bin\\q70ctl.exe"
-    for f in README.md plugins/modules/board.py plugins/modules/board_info.py; do
+    for f in README.md plugins/doc_fragments/q70ctl.py; do
         grep -qF "%ProgramFiles%\\$folder\\bin\\q70ctl.exe" "$src/ansible/$f" ||
             fail "$f does not name %ProgramFiles%\\$folder\\bin\\q70ctl.exe"
     done
@@ -381,7 +383,8 @@ case_docs() {
         tar -tzf "$tarball" >"$work/contents"
         for f in MANIFEST.json FILES.json README.md LICENSE plugins/modules/board.py \
             plugins/modules/board_info.py plugins/action/board.py plugins/action/board_info.py \
-            plugins/plugin_utils/q70ctl.py playbooks/fleet.yml meta/runtime.yml; do
+            plugins/plugin_utils/q70ctl.py plugins/doc_fragments/q70ctl.py playbooks/fleet.yml \
+            meta/runtime.yml; do
             grep -qx "$f" "$work/contents" || fail "the tarball lacks $f"
         done
         grep -q '__pycache__\|\.pyc$' "$work/contents" && fail "the tarball holds compiled Python"
