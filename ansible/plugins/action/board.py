@@ -8,7 +8,7 @@ from ansible.errors import AnsibleActionFail
 from ansible.plugins.action import ActionBase
 
 from ansible_collections.q70.utility.plugins.plugin_utils.q70ctl import (
-    SETTINGS, SETTINGS_SHOWN, Failure, Q70ctl, check_clock, wanted_settings)
+    COMMON_ARGUMENTS, SETTINGS, SETTINGS_SHOWN, Failure, Q70ctl, check_clock, wanted_settings)
 
 ARGUMENT_SPEC = dict(
     device=dict(type='str'),
@@ -24,10 +24,7 @@ ARGUMENT_SPEC = dict(
     firmware_version=dict(type='str'),
     test_image=dict(type='str'),
     test_image_wait=dict(type='int', default=60),
-    q70ctl=dict(type='str'),
-    timeout=dict(type='int', default=5000),
-    busy_retries=dict(type='int', default=3),
-    busy_delay=dict(type='int', default=2),
+    **COMMON_ARGUMENTS,
 )
 
 

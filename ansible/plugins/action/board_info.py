@@ -7,14 +7,12 @@ from __future__ import annotations
 from ansible.errors import AnsibleActionFail
 from ansible.plugins.action import ActionBase
 
-from ansible_collections.q70.utility.plugins.plugin_utils.q70ctl import Failure, Q70ctl
+from ansible_collections.q70.utility.plugins.plugin_utils.q70ctl import (
+    COMMON_ARGUMENTS, Failure, Q70ctl)
 
 ARGUMENT_SPEC = dict(
     devices=dict(type='list', elements='str'),
-    q70ctl=dict(type='str'),
-    timeout=dict(type='int', default=5000),
-    busy_retries=dict(type='int', default=3),
-    busy_delay=dict(type='int', default=2),
+    **COMMON_ARGUMENTS,
 )
 
 

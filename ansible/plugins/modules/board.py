@@ -102,16 +102,6 @@ options:
     description: How long to wait for the test image, in seconds.
     type: int
     default: 60
-  q70ctl:
-    description:
-      - The path of q70ctl on the managed host.
-      - Without it, C(q70ctl) from the PATH on Linux and other POSIX hosts,
-        C(%ProgramFiles%\Q-70 Utility\bin\q70ctl.exe) (where the installer puts it) on Windows.
-    type: str
-  timeout:
-    description: The longest wait for one answer of the board, in milliseconds (q70ctl's C(--timeout)).
-    type: int
-    default: 5000
   busy_retries:
     description:
       - How many times to try again, C(busy_delay) seconds apart, when another program
@@ -119,20 +109,11 @@ options:
       - C(0) fails at once.
     type: int
     default: 3
-  busy_delay:
-    description: The pause before each retry of a busy board, in seconds.
-    type: int
-    default: 2
 extends_documentation_fragment:
   - ansible.builtin.action_common_attributes
   - ansible.builtin.action_common_attributes.flow
+  - q70.utility.q70ctl
 attributes:
-  action:
-    support: full
-  async:
-    support: none
-  bypass_host_loop:
-    support: none
   check_mode:
     support: full
     details:

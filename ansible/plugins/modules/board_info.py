@@ -35,34 +35,15 @@ options:
       - Without it, every board on USB.
     type: list
     elements: str
-  q70ctl:
-    description:
-      - The path of q70ctl on the managed host.
-      - Without it, C(q70ctl) from the PATH on Linux and other POSIX hosts,
-        C(%ProgramFiles%\Q-70 Utility\bin\q70ctl.exe) on Windows.
-    type: str
-  timeout:
-    description: The longest wait for one answer of a board, in milliseconds (q70ctl's C(--timeout)).
-    type: int
-    default: 5000
   busy_retries:
     description: How many times to read a board again, C(busy_delay) seconds apart, while another program holds it.
     type: int
     default: 3
-  busy_delay:
-    description: The pause before each retry of a busy board, in seconds.
-    type: int
-    default: 2
 extends_documentation_fragment:
   - ansible.builtin.action_common_attributes
   - ansible.builtin.action_common_attributes.flow
+  - q70.utility.q70ctl
 attributes:
-  action:
-    support: full
-  async:
-    support: none
-  bypass_host_loop:
-    support: none
   check_mode:
     support: full
     details: Reads the boards as in a normal run; it never changes anything.

@@ -31,6 +31,15 @@ SETTINGS_SHOWN = ('time-stamp', 'margin', 'paper', 'print-mode', 'save-mode')
 
 SCHEMA = 1
 
+# The options of both modules for reaching q70ctl and waiting for a busy board (documented
+# in the doc fragment q70.utility.q70ctl, busy_retries in each module).
+COMMON_ARGUMENTS = dict(
+    q70ctl=dict(type='str'),
+    timeout=dict(type='int', default=5000),
+    busy_retries=dict(type='int', default=3),
+    busy_delay=dict(type='int', default=2),
+)
+
 # q70ctl's exit statuses, for the rare failure that comes without its JSON line.
 _CLASS_OF_EXIT = {2: 'usage', 3: 'no-device', 4: 'timeout', 5: 'busy', 6: 'refused', 7: 'lost'}
 
